@@ -1,0 +1,37 @@
+# Two commands for a fresh Debian machine: `make run` and `make test`.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all build run test deps-build deps-run deps-test configure clean format
+
+all: build
+
+deps-build:
+	@scripts/install-deps.sh build
+deps-run:
+	@scripts/install-deps.sh build run
+deps-test:
+	@scripts/install-deps.sh build run test
+
+$(BUILD_DIR)/build.ninja:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DTARNWELL_WERROR=ON $(CMAKE_FLAGS)
+
+configure: $(BUILD_DIR)/build.ninja
+
+build: deps-build configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: deps-run configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	@scripts/run-engine.sh $(BUILD_DIR)
+
+test: deps-test configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+format:
+	git ls-files '*.h' '*.cpp' '*.c' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,196 @@
+#include "control_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr std::string_view kPing = "\"t\":\"ping\"";
+constexpr std::string_view kHello = "\"t\":\"hello\"";
+constexpr std::string_view kPinKey = "\"pin\":";
+constexpr std::string_view kHelloOk = "{\"t\":\"hello_ok\"}\n";
+constexpr std::string_view kHelloErr = "{\"t\":\"hello_err\"}\n";
+constexpr size_t kChunk = 1024;
+
+bool contains(std::string_view haystack, std::string_view needle) {
+    return haystack.find(needle) != std::string_view::npos;
+}
+
+bool setNonBlocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+}  // namespace
+
+ControlServer::~ControlServer() {
+    for (ClientSlot& slot : clients_) {
+        if (slot.fd >= 0) close(slot.fd);
+    }
+    if (listenFd_ >= 0) close(listenFd_);
+}
+
+bool ControlServer::start(uint16_t port) {
+    if (listenFd_ >= 0) return false;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(port);
+    if (!setNonBlocking(fd) || ::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(fd, 4) != 0) {
+        close(fd);
+        return false;
+    }
+    listenFd_ = fd;
+    sockaddr_in bound{};
+    socklen_t len = sizeof bound;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0) port_ = ntohs(bound.sin_port);
+    return true;
+}
+
+bool ControlServer::hasAuthedClient() const {
+    if (pin_.empty()) return true;
+    for (const ClientSlot& slot : clients_) {
+        if (slot.fd >= 0 && slot.authed) return true;
+    }
+    return false;
+}
+
+std::optional<std::string> ControlServer::poll() {
+    acceptClients();
+    readClients();
+    if (queueHead_ == queueTail_) return std::nullopt;
+    std::string line = std::move(queue_[static_cast<size_t>(queueHead_)]);
+    queue_[static_cast<size_t>(queueHead_)] = std::string();
+    queueHead_ = (queueHead_ + 1) % kQueueSlots;
+    return line;
+}
+
+void ControlServer::acceptClients() {
+    if (listenFd_ < 0) return;
+    for (;;) {
+        const int fd = accept(listenFd_, nullptr, nullptr);
+        if (fd < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (clientCount_ >= kMaxClients) {
+            close(fd);
+            continue;
+        }
+        setNonBlocking(fd);
+#ifdef SO_NOSIGPIPE
+        const int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+        for (ClientSlot& slot : clients_) {
+            if (slot.fd < 0) {
+                slot.fd = fd;
+                slot.buffer.clear();
+                slot.authed = false;
+                ++clientCount_;
+                break;
+            }
+        }
+    }
+}
+
+void ControlServer::closeSlot(ClientSlot& slot) {
+    close(slot.fd);
+    slot.fd = -1;
+    slot.buffer.clear();
+    slot.buffer.shrink_to_fit();
+    slot.authed = false;
+    --clientCount_;
+}
+
+void ControlServer::readClients() {
+    char chunk[kChunk];
+    for (ClientSlot& slot : clients_) {
+        while (slot.fd >= 0) {
+            const ssize_t n = recv(slot.fd, chunk, sizeof chunk, 0);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n <= 0) {
+                closeSlot(slot);
+                break;
+            }
+            slot.buffer.append(chunk, static_cast<size_t>(n));
+            if (slot.buffer.size() > kMaxBuffered) {
+                closeSlot(slot);
+                break;
+            }
+            // Take out every complete line; erase the consumed bytes once.
+            size_t begin = 0;
+            bool open = true;
+            for (size_t end; open && (end = slot.buffer.find('\n', begin)) != std::string::npos;) {
+                size_t len = end - begin;
+                if (len > 0 && slot.buffer[begin + len - 1] == '\r') --len;
+                std::string line = slot.buffer.substr(begin, len);
+                begin = end + 1;
+                if (!line.empty()) open = dispatch(slot, std::move(line));
+            }
+            if (open) slot.buffer.erase(0, begin);
+        }
+    }
+}
+
+bool ControlServer::dispatch(ClientSlot& slot, std::string&& line) {
+    if (contains(line, kPing)) {
+        line.push_back('\n');
+        writeToClient(slot.fd, line);
+        return true;
+    }
+    if (contains(line, kHello)) {
+        if (!pin_.empty() && !checkHello(line, pin_)) {
+            writeToClient(slot.fd, kHelloErr);
+            closeSlot(slot);
+            return false;
+        }
+        slot.authed = true;
+        writeToClient(slot.fd, kHelloOk);
+        return true;
+    }
+    if (pin_.empty() || slot.authed) enqueue(std::move(line));
+    return true;
+}
+
+bool ControlServer::enqueue(std::string&& line) {
+    if ((queueTail_ + 1) % kQueueSlots == queueHead_) return false;
+    queue_[static_cast<size_t>(queueTail_)] = std::move(line);
+    queueTail_ = (queueTail_ + 1) % kQueueSlots;
+    return true;
+}
+
+bool ControlServer::checkHello(std::string_view line, std::string_view pin) {
+    if (pin.empty() || !contains(line, kHello)) return false;
+    size_t pos = line.find(kPinKey);
+    if (pos == std::string_view::npos) return false;
+    pos += kPinKey.size();
+    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
+        ++pos;
+    if (pos >= line.size() || line[pos] != '"') return false;
+    const size_t close = line.find('"', pos + 1);
+    if (close == std::string_view::npos) return false;
+    return line.substr(pos + 1, close - pos - 1) == pin;
+}
+
+// Linux has no SO_NOSIGPIPE: MSG_NOSIGNAL keeps a peer that reset its connection
+// from killing the engine with SIGPIPE.
+void ControlServer::writeToClient(int fd, std::string_view text) {
+    if (fd < 0) return;
+#ifdef MSG_NOSIGNAL
+    constexpr int kFlags = MSG_DONTWAIT | MSG_NOSIGNAL;
+#else
+    constexpr int kFlags = MSG_DONTWAIT;
+#endif
+    (void)send(fd, text.data(), text.size(), kFlags);
+}

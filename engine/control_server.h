@@ -1,0 +1,76 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The engine's TCP control endpoint and the gate for audio. Single-threaded and
+// never blocking: the main loop calls poll() once per iteration, which accepts,
+// reads every client, answers ping and hello at once and hands back at most one
+// other admitted line.
+//
+// - Lines end with LF; one CR before it is dropped; empty lines are ignored.
+// - ping: echoed to the sender, authenticated or not.
+// - hello: checked against the PIN; a failure answers hello_err and closes the
+//   connection, even one that was authenticated before.
+// - Any other line is queued (at most 63 wait; more are dropped) when there is no
+//   PIN or the connection is authenticated, otherwise dropped.
+// - At most 8 connections; a ninth is accepted and closed at once. A connection
+//   holding more than 65536 unconsumed bytes is closed without a reply.
+class ControlServer {
+  public:
+    static constexpr int kMaxClients = 8;
+    static constexpr int kQueueSlots = 64;
+    static constexpr size_t kMaxBuffered = 65536;
+
+    ControlServer() = default;
+    ~ControlServer();
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+
+    // Listens on the wildcard address (port 0: the system chooses). False when
+    // already started or when the socket cannot be set up.
+    bool start(uint16_t port);
+    void setPin(const std::string& pin) { pin_ = pin; }
+    void setStatus(const std::string& text) { status_ = text; }
+    std::optional<std::string> poll();
+
+    // True while audio may be admitted: always without a PIN, otherwise while at
+    // least one open connection has passed a hello.
+    bool hasAuthedClient() const;
+    uint16_t boundPort() const { return port_; }
+    const std::string& status() const { return status_; }
+    int clientCount() const { return clientCount_; }
+
+    // True when line is a hello carrying pin as a quoted string after its first
+    // "pin": key (blanks and tabs allowed before the quote). Always false for an
+    // empty pin.
+    static bool checkHello(std::string_view line, std::string_view pin);
+
+  private:
+    struct ClientSlot {
+        int fd = -1;
+        std::string buffer;
+        bool authed = false;
+    };
+
+    void acceptClients();
+    void readClients();
+    // Returns false when the line closed the connection.
+    bool dispatch(ClientSlot& slot, std::string&& line);
+    bool enqueue(std::string&& line);
+    void closeSlot(ClientSlot& slot);
+    static void writeToClient(int fd, std::string_view text);
+
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    std::string status_;
+    std::string pin_;
+    std::array<ClientSlot, kMaxClients> clients_;
+    int clientCount_ = 0;
+    std::array<std::string, kQueueSlots> queue_;
+    int queueHead_ = 0;
+    int queueTail_ = 0;
+};

@@ -1,0 +1,69 @@
+/*
+ * The shared audio ring "/sonvale_ring": one second of 48 kHz stereo float audio
+ * plus two 64-bit frame counters, shared between the engine (the only writer),
+ * one consuming reader (the virtual microphone) and any number of look-only readers.
+ *
+ * Layout (native byte order):
+ *   offset 0   uint64 writeIndex  frames ever written; stored only by the writer (release)
+ *   offset 8   uint64 readIndex   frames consumed; stored only by the consuming reader (release)
+ *   offset 16  48000 frames of two floats (left, right); frame k lives in slot k % 48000
+ *
+ * Look-only readers map the object read-only and never touch readIndex.
+ */
+#ifndef SV_RING_H
+#define SV_RING_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define SVRING_API __attribute__((visibility("default")))
+#else
+#define SVRING_API
+#endif
+
+#define SVRING_NAME "/sonvale_ring"
+#define SVRING_FRAMES 48000u
+#define SVRING_CHANNELS 2u
+#define SVRING_HEADER_BYTES 16u
+#define SVRING_BYTES (SVRING_HEADER_BYTES + SVRING_FRAMES * SVRING_CHANNELS * 4u) /* 384016 */
+#define SVRING_WRITE_INDEX_OFFSET 0u
+#define SVRING_READ_INDEX_OFFSET 8u
+
+/* One attachment to the ring, owned by the caller. Closed: fd -1, base NULL. */
+typedef struct SVRingHandle {
+    int fd;
+    void* base;
+} SVRingHandle;
+
+/* Removes any existing ring, creates a fresh one (counters 0) and maps it.
+ * Every writer start therefore makes a new object; readers of the old one see it stop. */
+SVRING_API bool SVRing_OpenWriter(SVRingHandle* h);
+
+/* Attaches to an existing ring as its consuming reader (read-write mapping, since
+ * the reader stores readIndex). Fails while no writer has created the ring. */
+SVRING_API bool SVRing_OpenReader(SVRingHandle* h);
+
+/* Unmaps and closes; never removes the object. Safe on a closed handle. */
+SVRING_API void SVRing_Close(SVRingHandle* h);
+
+/* Appends count interleaved stereo frames and publishes them. Never waits for a
+ * reader; a reader more than 48000 frames behind loses the oldest frames.
+ * Returns count, or 0 when the handle is not mapped. */
+SVRING_API size_t SVRing_Write(SVRingHandle* h, const float* frames, size_t count);
+
+/* Fills exactly count frames of out: the available frames, then silence.
+ * A reader lapped by the writer first skips to the oldest frame still present.
+ * Returns how many frames carried audio (0 when the handle is not mapped). */
+SVRING_API size_t SVRing_Read(SVRingHandle* h, float* out, size_t count);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* SV_RING_H */

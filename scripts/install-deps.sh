@@ -1,0 +1,30 @@
+#!/bin/sh
+# Installs the Debian packages that a profile needs (build, run, test), each only
+# when missing. Quiet when everything is already there.
+# Usage: scripts/install-deps.sh PROFILE...
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+
+wanted=""
+for profile in "$@"; do
+    list="$here/deps/$profile.txt"
+    [ -f "$list" ] || { echo "install-deps: no package list for '$profile'" >&2; exit 2; }
+    wanted="$wanted $(grep -v '^#' "$list" | tr '\n' ' ')"
+done
+
+missing=""
+for pkg in $wanted; do
+    status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+    case "$status" in
+        *"ok installed"*) ;;
+        *) case " $missing " in *" $pkg "*) ;; *) missing="$missing $pkg" ;; esac ;;
+    esac
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+echo "install-deps: installing$missing"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+# shellcheck disable=SC2086
+$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A blocking TCP client on loopback for talking to the control server.
+class TcpClient {
+  public:
+    TcpClient() = default;
+    ~TcpClient();
+    TcpClient(const TcpClient&) = delete;
+    TcpClient& operator=(const TcpClient&) = delete;
+    TcpClient(TcpClient&& other) noexcept;
+
+    bool connect(uint16_t port, const char* host = "127.0.0.1");
+    // Retries until the server listens or the timeout passes.
+    bool connectWithin(uint16_t port, std::chrono::milliseconds timeout);
+    bool send(const std::string& bytes);
+    // The next line without its LF; nullopt on timeout or close.
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+    // True when the server closed the connection within timeout (EOF or reset).
+    bool closedByPeer(std::chrono::milliseconds timeout);
+    // Closes with an RST instead of a FIN.
+    void reset();
+    void close();
+    int fd() const { return fd_; }
+
+  private:
+    int fd_ = -1;
+    std::string pending_;
+};
+
+// Sends datagrams to a loopback port.
+class UdpSender {
+  public:
+    explicit UdpSender(uint16_t port);
+    ~UdpSender();
+    UdpSender(const UdpSender&) = delete;
+    UdpSender& operator=(const UdpSender&) = delete;
+    bool send(const std::vector<uint8_t>& datagram);
+
+  private:
+    int fd_ = -1;
+    uint16_t port_;
+};
+
+}  // namespace testsupport
