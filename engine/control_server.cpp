@@ -57,6 +57,14 @@ bool ControlServer::start(uint16_t port) {
     return true;
 }
 
+bool ControlServer::admitsAudioFrom(uint32_t address) const {
+    if (pin_.empty()) return true;
+    for (const ClientSlot& slot : clients_) {
+        if (slot.fd >= 0 && slot.authed && slot.peer == address) return true;
+    }
+    return false;
+}
+
 bool ControlServer::hasAuthedClient() const {
     if (pin_.empty()) return true;
     for (const ClientSlot& slot : clients_) {
@@ -68,6 +76,7 @@ bool ControlServer::hasAuthedClient() const {
 std::optional<std::string> ControlServer::poll() {
     acceptClients();
     readClients();
+    closeSilentConnections();
     if (queueHead_ == queueTail_) return std::nullopt;
     std::string line = std::move(queue_[static_cast<size_t>(queueHead_)]);
     queue_[static_cast<size_t>(queueHead_)] = std::string();
@@ -78,7 +87,9 @@ std::optional<std::string> ControlServer::poll() {
 void ControlServer::acceptClients() {
     if (listenFd_ < 0) return;
     for (;;) {
-        const int fd = accept(listenFd_, nullptr, nullptr);
+        sockaddr_in peer{};
+        socklen_t peerLen = sizeof peer;
+        const int fd = accept(listenFd_, reinterpret_cast<sockaddr*>(&peer), &peerLen);
         if (fd < 0) {
             if (errno == EINTR) continue;
             return;
@@ -97,10 +108,20 @@ void ControlServer::acceptClients() {
                 slot.fd = fd;
                 slot.buffer.clear();
                 slot.authed = false;
+                slot.peer = peer.sin_addr.s_addr;
+                slot.acceptedAt = clock_();
                 ++clientCount_;
                 break;
             }
         }
+    }
+}
+
+void ControlServer::closeSilentConnections() {
+    if (pin_.empty()) return;
+    const TimePoint now = clock_();
+    for (ClientSlot& slot : clients_) {
+        if (slot.fd >= 0 && !slot.authed && now - slot.acceptedAt >= kHelloTimeout) closeSlot(slot);
     }
 }
 
@@ -150,7 +171,10 @@ bool ControlServer::dispatch(ClientSlot& slot, std::string&& line) {
         return true;
     }
     if (contains(line, kHello)) {
-        if (!pin_.empty() && !checkHello(line, pin_)) {
+        const TimePoint now = clock_();
+        const bool refused = !pin_.empty() && helloGuard_.isBlocked(slot.peer, now);
+        if (!pin_.empty() && (refused || !checkHello(line, pin_))) {
+            helloGuard_.recordFailure(slot.peer, now);
             writeToClient(slot.fd, kHelloErr);
             closeSlot(slot);
             return false;

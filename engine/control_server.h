@@ -1,10 +1,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "hello_guard.h"
 
 // The engine's TCP control endpoint and the gate for audio. Single-threaded and
 // never blocking: the main loop calls poll() once per iteration, which accepts,
@@ -19,13 +23,24 @@
 //   PIN or the connection is authenticated, otherwise dropped.
 // - At most 8 connections; a ninth is accepted and closed at once. A connection
 //   holding more than 65536 unconsumed bytes is closed without a reply.
+// While a PIN is set, the server also defends the pairing:
+// - a peer address with 5 failed hellos within 60 s has every hello refused
+//   until 60 s pass without a failure (HelloGuard);
+// - a connection that has not passed a hello within 10 s of being accepted is
+//   closed without a reply, so idle connections cannot hold all 8 slots;
+// - audio is admitted only from the address of an authenticated connection.
 class ControlServer {
-  public:
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    using Clock = std::function<TimePoint()>;
+
     static constexpr int kMaxClients = 8;
     static constexpr int kQueueSlots = 64;
     static constexpr size_t kMaxBuffered = 65536;
+    static constexpr std::chrono::seconds kHelloTimeout{10};
 
-    ControlServer() = default;
+    explicit ControlServer(Clock clock = [] { return std::chrono::steady_clock::now(); })
+        : clock_(std::move(clock)) {}
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
     ControlServer& operator=(const ControlServer&) = delete;
@@ -40,6 +55,10 @@ class ControlServer {
     // True while audio may be admitted: always without a PIN, otherwise while at
     // least one open connection has passed a hello.
     bool hasAuthedClient() const;
+    // True when a datagram from this IPv4 address (network byte order) may be
+    // admitted: always without a PIN, otherwise only from the address of an open,
+    // authenticated connection.
+    bool admitsAudioFrom(uint32_t address) const;
     uint16_t boundPort() const { return port_; }
     const std::string& status() const { return status_; }
     int clientCount() const { return clientCount_; }
@@ -49,14 +68,17 @@ class ControlServer {
     // empty pin.
     static bool checkHello(std::string_view line, std::string_view pin);
 
-  private:
+private:
     struct ClientSlot {
         int fd = -1;
         std::string buffer;
         bool authed = false;
+        uint32_t peer = 0;  // IPv4 address, network byte order
+        TimePoint acceptedAt{};
     };
 
     void acceptClients();
+    void closeSilentConnections();
     void readClients();
     // Returns false when the line closed the connection.
     bool dispatch(ClientSlot& slot, std::string&& line);
@@ -73,4 +95,6 @@ class ControlServer {
     std::array<std::string, kQueueSlots> queue_;
     int queueHead_ = 0;
     int queueTail_ = 0;
+    Clock clock_;
+    HelloGuard helloGuard_;
 };

@@ -17,7 +17,7 @@
 //   rest, since the ring cannot hold more concealed audio than that anyway.
 // - Payloads are moved in and out, never copied.
 class JitterBuffer {
-  public:
+public:
     static constexpr uint32_t kMaxLossReports = 50;
 
     void configure(int32_t target) { target_ = target; }
@@ -30,7 +30,7 @@ class JitterBuffer {
     bool playing() const { return playing_; }
     size_t size() const { return packets_.size(); }
 
-  private:
+private:
     uint32_t earliestStored() const;
     void skipHopelessGap();
 

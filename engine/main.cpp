@@ -126,8 +126,9 @@ int main(int argc, char** argv) {
     while (g_running != 0) {
         if (std::optional<std::string> line = control.poll()) applyMode(*line, jitter, control);
 
-        const int n = receiver.recv(receiveBuffer.data(), kReceiveBufferSize, kReceiveWaitMs);
-        if (n >= 1 && control.hasAuthedClient()) {
+        uint32_t source = 0;
+        const int n = receiver.recv(receiveBuffer.data(), kReceiveBufferSize, kReceiveWaitMs, &source);
+        if (n >= 1 && control.hasAuthedClient() && control.admitsAudioFrom(source)) {
             AudioPacketHeader header{};
             const uint8_t* data = nullptr;
             uint64_t length = 0;

@@ -5,7 +5,7 @@ struct OpusDecState;
 // Owns one libopus decoder. Keeps its history across calls, which concealment
 // and the packet after a loss rely on; it is never reset.
 class OpusDec {
-  public:
+public:
     OpusDec();
     ~OpusDec();
     OpusDec(const OpusDec&) = delete;
@@ -19,6 +19,6 @@ class OpusDec {
     // than maxFrames); the decoder stays usable after a failure.
     int decode(const unsigned char* data, int len, float* pcm, int maxFrames);
 
-  private:
+private:
     OpusDecState* state_;
 };

@@ -39,7 +39,7 @@ bool UdpReceiver::bind(uint16_t port) {
     return true;
 }
 
-int UdpReceiver::recv(uint8_t* buffer, int size, uint32_t waitMs) {
+int UdpReceiver::recv(uint8_t* buffer, int size, uint32_t waitMs, uint32_t* source) {
     if (fd_ < 0) return -1;
     fd_set readSet;
     FD_ZERO(&readSet);
@@ -48,6 +48,11 @@ int UdpReceiver::recv(uint8_t* buffer, int size, uint32_t waitMs) {
     timeout.tv_sec = static_cast<time_t>(waitMs / 1000);
     timeout.tv_usec = static_cast<suseconds_t>((waitMs % 1000) * 1000);
     if (select(fd_ + 1, &readSet, nullptr, nullptr, &timeout) <= 0) return -1;
-    const ssize_t n = ::recv(fd_, buffer, static_cast<size_t>(size), 0);
-    return n < 0 ? -1 : static_cast<int>(n);
+    sockaddr_in from{};
+    socklen_t fromLen = sizeof from;
+    const ssize_t n =
+        recvfrom(fd_, buffer, static_cast<size_t>(size), 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    if (n < 0) return -1;
+    if (source != nullptr) *source = from.sin_addr.s_addr;
+    return static_cast<int>(n);
 }

@@ -5,7 +5,7 @@
 // Owns the IPv4 UDP socket on the audio port and hands out one datagram at a
 // time, waiting a bounded time. Reports failures through results only.
 class UdpReceiver {
-  public:
+public:
     UdpReceiver() = default;
     ~UdpReceiver();
     UdpReceiver(const UdpReceiver&) = delete;
@@ -18,11 +18,12 @@ class UdpReceiver {
     // Waits up to waitMs for one datagram and receives at most size bytes of it
     // (the rest of a longer datagram is lost). Returns its length, 0 for an empty
     // datagram, or -1 on time-out, interruption, error or a closed receiver.
-    int recv(uint8_t* buffer, int size, uint32_t waitMs);
+    // When source is given it receives the sender's IPv4 address (network byte order).
+    int recv(uint8_t* buffer, int size, uint32_t waitMs, uint32_t* source = nullptr);
 
     uint16_t boundPort() const { return port_; }
 
-  private:
+private:
     void closeSocket();
 
     int fd_ = -1;

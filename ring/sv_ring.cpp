@@ -47,8 +47,11 @@ void closeDescriptor(SVRingHandle* h) {
     h->fd = -1;
 }
 
+// Only the user's own programs may read what the microphone hears.
+constexpr mode_t kRingMode = 0600;
+
 bool map(SVRingHandle* h, int flags, bool create) {
-    h->fd = shm_open(SVRING_NAME, flags, 0666);
+    h->fd = shm_open(SVRING_NAME, flags, kRingMode);
     if (h->fd < 0) return false;
     if (create && ftruncate(h->fd, SVRING_BYTES) != 0) {
         closeDescriptor(h);

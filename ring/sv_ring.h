@@ -41,7 +41,8 @@ typedef struct SVRingHandle {
     void* base;
 } SVRingHandle;
 
-/* Removes any existing ring, creates a fresh one (counters 0) and maps it.
+/* Removes any existing ring, creates a fresh one (counters 0, mode 0600: readable
+ * by the user's own programs only) and maps it.
  * Every writer start therefore makes a new object; readers of the old one see it stop. */
 SVRING_API bool SVRing_OpenWriter(SVRingHandle* h);
 

@@ -16,7 +16,7 @@ namespace {
 // Replays what the engine should do with each arriving datagram: the jitter
 // buffer's play-out steps decoded by an independent libopus decoder.
 class ReferenceReceiver {
-  public:
+public:
     ReferenceReceiver() {
         int error = 0;
         decoder_ = opus_decoder_create(48000, 2, &error);
@@ -41,13 +41,13 @@ class ReferenceReceiver {
     std::vector<float> frames;
     int steps = 0;
 
-  private:
+private:
     OpusDecoder* decoder_;
     JitterBuffer jitter_;
 };
 
 class EngineAudioTest : public EngineTest {
-  protected:
+protected:
     // Sends one datagram and waits until the engine has written what the reference
     // says it should, collecting the ring's frames as its consuming reader.
     void deliver(UdpSender& udp, uint32_t seq, const Packet& payload) {
@@ -137,6 +137,25 @@ TEST_F(EngineAudioTest, RingIsBitExactAgainstIndependentDecode) {
     for (float v : received)
         energy += static_cast<double>(v) * v;
     EXPECT_GT(std::sqrt(energy / static_cast<double>(received.size())), 0.1);
+}
+
+// While one phone is paired, another host cannot inject audio into the microphone.
+TEST_F(EngineAudioTest, AudioFromHostsThatNeverPairedIsDropped) {
+    launchReady({"--pin", "8642"});
+    TcpClient phone;
+    ASSERT_TRUE(phone.connect(kControlPort, "127.0.0.1", "127.0.0.5"));
+    phone.send("{\"t\":\"hello\",\"pin\":\"8642\"}\n");
+    ASSERT_EQ(phone.readLine(5s), "{\"t\":\"hello_ok\"}");
+    const std::vector<Packet> packets = encodeTestSignal(8);
+    UdpSender intruder(kAudioPort, "127.0.0.6");
+    for (uint32_t s = 0; s < 8; ++s)
+        intruder.send(makeDatagram(s, packets[s]));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(writeIndex(), 0u);
+    UdpSender paired(kAudioPort, "127.0.0.5");
+    for (uint32_t s = 0; s < 8; ++s)
+        paired.send(makeDatagram(s, packets[s]));
+    EXPECT_TRUE(waitForFrames(8 * 960));
 }
 
 TEST_F(EngineAudioTest, MalformedDatagramsNeverReachTheBuffer) {

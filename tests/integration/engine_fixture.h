@@ -22,7 +22,7 @@ inline const std::string kReady = "[engine] Pipeline ready. Entering main loop."
 
 // Runs the real engine binary (inside the test's own namespaces).
 class EngineTest : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override {
         SVRing_Close(&ring);
         engine.reset();

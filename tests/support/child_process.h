@@ -12,7 +12,7 @@ namespace testsupport {
 // A program started by a test, with its standard output and error captured.
 // The destructor kills and reaps it if it still runs.
 class ChildProcess {
-  public:
+public:
     ChildProcess(const std::string& program, const std::vector<std::string>& args);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -38,7 +38,7 @@ class ChildProcess {
     }
     std::vector<std::string> outLines();
 
-  private:
+private:
     void pump(int timeoutMs);
 
     pid_t pid_ = -1;

@@ -34,9 +34,13 @@ void TcpClient::close() {
     pending_.clear();
 }
 
-bool TcpClient::connect(uint16_t port, const char* host) {
+bool TcpClient::connect(uint16_t port, const char* host, const char* from) {
     close();
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (from != nullptr) {
+        const sockaddr_in local = loopback(0, from);
+        ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    }
     const sockaddr_in addr = loopback(port, host);
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         close();
@@ -106,7 +110,13 @@ void TcpClient::reset() {
     close();
 }
 
-UdpSender::UdpSender(uint16_t port) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)), port_(port) {}
+UdpSender::UdpSender(uint16_t port, const char* from)
+    : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)), port_(port) {
+    if (from != nullptr) {
+        const sockaddr_in local = loopback(0, from);
+        ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    }
+}
 
 UdpSender::~UdpSender() {
     if (fd_ >= 0) ::close(fd_);

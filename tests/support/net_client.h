@@ -10,14 +10,15 @@ namespace testsupport {
 
 // A blocking TCP client on loopback for talking to the control server.
 class TcpClient {
-  public:
+public:
     TcpClient() = default;
     ~TcpClient();
     TcpClient(const TcpClient&) = delete;
     TcpClient& operator=(const TcpClient&) = delete;
     TcpClient(TcpClient&& other) noexcept;
 
-    bool connect(uint16_t port, const char* host = "127.0.0.1");
+    // from: the local address to connect from (any loopback address works).
+    bool connect(uint16_t port, const char* host = "127.0.0.1", const char* from = nullptr);
     // Retries until the server listens or the timeout passes.
     bool connectWithin(uint16_t port, std::chrono::milliseconds timeout);
     bool send(const std::string& bytes);
@@ -30,21 +31,21 @@ class TcpClient {
     void close();
     int fd() const { return fd_; }
 
-  private:
+private:
     int fd_ = -1;
     std::string pending_;
 };
 
 // Sends datagrams to a loopback port.
 class UdpSender {
-  public:
-    explicit UdpSender(uint16_t port);
+public:
+    explicit UdpSender(uint16_t port, const char* from = nullptr);
     ~UdpSender();
     UdpSender(const UdpSender&) = delete;
     UdpSender& operator=(const UdpSender&) = delete;
     bool send(const std::vector<uint8_t>& datagram);
 
-  private:
+private:
     int fd_ = -1;
     uint16_t port_;
 };

@@ -16,7 +16,7 @@ constexpr auto kWait = 2000ms;
 
 // A started server on a system-chosen port, driven by polling like the main loop.
 class ControlServerTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { ASSERT_TRUE(server.start(0)); }
 
     void start(const std::string& pin) { server.setPin(pin); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,7 +38,7 @@ std::vector<float> numbered(uint64_t first, size_t count) {
 }
 
 class RingTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(SVRing_OpenWriter(&writer));
         ASSERT_TRUE(SVRing_OpenReader(&reader));
@@ -126,6 +127,13 @@ TEST_F(RingTest, NewWriterReplacesTheObject) {
     EXPECT_EQ(SVRing_Read(&reader, out.data(), 200), 50u);
     EXPECT_EQ(out[0], 1000.0f);
     SVRing_Close(&second);
+}
+
+// What the microphone hears is for the user's own programs only.
+TEST_F(RingTest, RingIsPrivateToItsUser) {
+    struct stat st {};
+    ASSERT_EQ(fstat(writer.fd, &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(Ring, ClosedHandlesAreSafe) {
