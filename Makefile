@@ -2,8 +2,9 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: all build run test deps-build deps-run deps-test configure clean format
+.PHONY: all build run test test-asan fuzz deps-build deps-run deps-test configure clean format
 
 all: build
 
@@ -29,6 +30,19 @@ run: deps-run configure
 test: deps-test configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory test-asan
+
+# The engine, the ring and their unit and integration tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps-test
+	cmake -S . -B $(BUILD_DIR)-asan -G Ninja -DTARNWELL_WERROR=ON -DSANITIZE=address,undefined \
+		-DTARNWELL_MODULES="fuzz" $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD_DIR)-asan -j $(JOBS)
+	cd $(BUILD_DIR)-asan && ctest --output-on-failure -j $(JOBS) -L 'unit|integration'
+
+fuzz: deps-build
+	@scripts/install-deps.sh fuzz
+	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 format:
 	git ls-files '*.h' '*.cpp' '*.c' | xargs clang-format -i

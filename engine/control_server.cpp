@@ -106,7 +106,7 @@ void ControlServer::acceptClients() {
         for (ClientSlot& slot : clients_) {
             if (slot.fd < 0) {
                 slot.fd = fd;
-                slot.buffer.clear();
+                slot.input.clear();
                 slot.authed = false;
                 slot.peer = peer.sin_addr.s_addr;
                 slot.acceptedAt = clock_();
@@ -128,8 +128,7 @@ void ControlServer::closeSilentConnections() {
 void ControlServer::closeSlot(ClientSlot& slot) {
     close(slot.fd);
     slot.fd = -1;
-    slot.buffer.clear();
-    slot.buffer.shrink_to_fit();
+    slot.input.clear();
     slot.authed = false;
     --clientCount_;
 }
@@ -140,51 +139,51 @@ void ControlServer::readClients() {
         while (slot.fd >= 0) {
             const ssize_t n = recv(slot.fd, chunk, sizeof chunk, 0);
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            if (n <= 0) {
+            if (n <= 0 || !slot.input.append(chunk, static_cast<size_t>(n))) {
                 closeSlot(slot);
                 break;
             }
-            slot.buffer.append(chunk, static_cast<size_t>(n));
-            if (slot.buffer.size() > kMaxBuffered) {
-                closeSlot(slot);
-                break;
+            while (slot.fd >= 0) {
+                std::optional<std::string> line = slot.input.next();
+                if (!line) break;
+                dispatch(slot, std::move(*line));
             }
-            // Take out every complete line; erase the consumed bytes once.
-            size_t begin = 0;
-            bool open = true;
-            for (size_t end; open && (end = slot.buffer.find('\n', begin)) != std::string::npos;) {
-                size_t len = end - begin;
-                if (len > 0 && slot.buffer[begin + len - 1] == '\r') --len;
-                std::string line = slot.buffer.substr(begin, len);
-                begin = end + 1;
-                if (!line.empty()) open = dispatch(slot, std::move(line));
-            }
-            if (open) slot.buffer.erase(0, begin);
         }
     }
 }
 
-bool ControlServer::dispatch(ClientSlot& slot, std::string&& line) {
-    if (contains(line, kPing)) {
-        line.push_back('\n');
-        writeToClient(slot.fd, line);
-        return true;
+ControlServer::Action ControlServer::decide(std::string_view line, std::string_view pin, bool authed) {
+    if (contains(line, kPing)) return Action::Echo;
+    if (contains(line, kHello))
+        return pin.empty() || checkHello(line, pin) ? Action::HelloOk : Action::HelloErr;
+    return pin.empty() || authed ? Action::Queue : Action::Drop;
+}
+
+void ControlServer::dispatch(ClientSlot& slot, std::string&& line) {
+    Action action = decide(line, pin_, slot.authed);
+    if (action == Action::HelloOk && !pin_.empty() && helloGuard_.isBlocked(slot.peer, clock_())) {
+        action = Action::HelloErr;
     }
-    if (contains(line, kHello)) {
-        const TimePoint now = clock_();
-        const bool refused = !pin_.empty() && helloGuard_.isBlocked(slot.peer, now);
-        if (!pin_.empty() && (refused || !checkHello(line, pin_))) {
-            helloGuard_.recordFailure(slot.peer, now);
+    switch (action) {
+        case Action::Echo:
+            line.push_back('\n');
+            writeToClient(slot.fd, line);
+            break;
+        case Action::HelloOk:
+            slot.authed = true;
+            writeToClient(slot.fd, kHelloOk);
+            break;
+        case Action::HelloErr:
+            helloGuard_.recordFailure(slot.peer, clock_());
             writeToClient(slot.fd, kHelloErr);
             closeSlot(slot);
-            return false;
-        }
-        slot.authed = true;
-        writeToClient(slot.fd, kHelloOk);
-        return true;
+            break;
+        case Action::Queue:
+            enqueue(std::move(line));
+            break;
+        case Action::Drop:
+            break;
     }
-    if (pin_.empty() || slot.authed) enqueue(std::move(line));
-    return true;
 }
 
 bool ControlServer::enqueue(std::string&& line) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "hello_guard.h"
+#include "line_framer.h"
 
 // The engine's TCP control endpoint and the gate for audio. Single-threaded and
 // never blocking: the main loop calls poll() once per iteration, which accepts,
@@ -68,10 +69,15 @@ public:
     // empty pin.
     static bool checkHello(std::string_view line, std::string_view pin);
 
+    // What one line asks of the server, before the guard against guessing:
+    // a ping echo, a hello answered ok or err, a line to queue, or nothing.
+    enum class Action { Echo, HelloOk, HelloErr, Queue, Drop };
+    static Action decide(std::string_view line, std::string_view pin, bool authed);
+
 private:
     struct ClientSlot {
         int fd = -1;
-        std::string buffer;
+        LineFramer input{kMaxBuffered};
         bool authed = false;
         uint32_t peer = 0;  // IPv4 address, network byte order
         TimePoint acceptedAt{};
@@ -80,8 +86,7 @@ private:
     void acceptClients();
     void closeSilentConnections();
     void readClients();
-    // Returns false when the line closed the connection.
-    bool dispatch(ClientSlot& slot, std::string&& line);
+    void dispatch(ClientSlot& slot, std::string&& line);
     bool enqueue(std::string&& line);
     void closeSlot(ClientSlot& slot);
     static void writeToClient(int fd, std::string_view text);

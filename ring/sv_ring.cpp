@@ -109,7 +109,7 @@ extern "C" size_t SVRing_Write(SVRingHandle* h, const float* frames, size_t coun
 
 extern "C" size_t SVRing_Read(SVRingHandle* h, float* out, size_t count) {
     if (h->base == nullptr) {
-        std::memset(out, 0, count * kFrameBytes);
+        if (count > 0) std::memset(out, 0, count * kFrameBytes);
         return 0;
     }
     RingLayout* r = layout(h);
@@ -126,7 +126,7 @@ extern "C" size_t SVRing_Read(SVRingHandle* h, float* out, size_t count) {
         std::memcpy(&out[done * kFrameFloats], &r->frames[slot * kFrameFloats], run * kFrameBytes);
         done += run;
     }
-    std::memset(&out[real * kFrameFloats], 0, (count - real) * kFrameBytes);
+    if (count > real) std::memset(&out[real * kFrameFloats], 0, (count - real) * kFrameBytes);
     readIndex(r).store(rd + real, std::memory_order_release);
     return real;
 }
