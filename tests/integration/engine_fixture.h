@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,10 +31,26 @@ protected:
         engine.reset();
     }
 
+    // SONVALE_ENGINE_WRAPPER (for example a valgrind command line) runs the
+    // engine under another program.
     void launch(const std::vector<std::string>& args) {
-        engine = std::make_unique<ChildProcess>(enginePath(), args);
+        std::vector<std::string> words = wrapper();
+        words.push_back(enginePath());
+        words.insert(words.end(), args.begin(), args.end());
+        const std::string program = words.front();
+        words.erase(words.begin());
+        engine = std::make_unique<ChildProcess>(program, words);
         ASSERT_TRUE(engine->started());
     }
+
+    static std::vector<std::string> wrapper() {
+        std::vector<std::string> words;
+        const char* text = std::getenv("SONVALE_ENGINE_WRAPPER");
+        std::istringstream in(text != nullptr ? text : "");
+        for (std::string w; in >> w;) words.push_back(w);
+        return words;
+    }
+    static bool wrapped() { return !wrapper().empty(); }
 
     void launchReady(const std::vector<std::string>& args) {
         launch(args);

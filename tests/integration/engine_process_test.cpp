@@ -24,8 +24,10 @@ TEST_F(EngineTest, StartupLinesWithPinAndCleanStopOnSigterm) {
     const auto t0 = std::chrono::steady_clock::now();
     engine->signal(SIGTERM);
     engine->signal(SIGTERM);  // a second signal during shutdown changes nothing
-    EXPECT_EQ(engine->waitForExit(5s), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    EXPECT_EQ(engine->waitForExit(30s), 0);
+    if (!wrapped()) {
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+    }
     std::vector<std::string> expected = kStartupWithPin;
     expected.push_back("[engine] Shutting down.");
     EXPECT_EQ(engine->outLines(), expected);
@@ -35,7 +37,7 @@ TEST_F(EngineTest, StartupLinesWithPinAndCleanStopOnSigterm) {
 TEST_F(EngineTest, SigintStopsWithStatusZero) {
     launchReady({});
     engine->signal(SIGINT);
-    EXPECT_EQ(engine->waitForExit(5s), 0);
+    EXPECT_EQ(engine->waitForExit(30s), 0);
     EXPECT_EQ(engine->outLines().back(), "[engine] Shutting down.");
 }
 
@@ -52,7 +54,7 @@ TEST_F(EngineTest, WithoutPinNoPinLineAndAudioIsAdmittedWithoutClient) {
         c.send("{\"t\":\"hello\"}\n");
         EXPECT_EQ(c.readLine(5s), "{\"t\":\"hello_ok\"}");
         engine->signal(SIGTERM);
-        EXPECT_EQ(engine->waitForExit(5s), 0);
+        EXPECT_EQ(engine->waitForExit(30s), 0);
         SVRing_Close(&ring);
     }
 }
@@ -76,7 +78,7 @@ TEST_F(EngineTest, LastPinOptionWinsAndValueIsExaminedAgain) {
         EXPECT_EQ(bad.readLine(5s), "{\"t\":\"hello_err\"}");
         authedClient(c.pin);
         engine->signal(SIGTERM);
-        EXPECT_EQ(engine->waitForExit(5s), 0);
+        EXPECT_EQ(engine->waitForExit(30s), 0);
         SVRing_Close(&ring);
     }
 }
@@ -88,7 +90,7 @@ TEST_F(EngineTest, AudioPortTakenFailsWithOneErrorLine) {
     addr.sin_port = htons(kAudioPort);
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     launch({"--pin", "1234"});
-    EXPECT_EQ(engine->waitForExit(5s), 1);
+    EXPECT_EQ(engine->waitForExit(30s), 1);
     EXPECT_EQ(engine->err(), "[engine] ERROR: UdpReceiver::bind(47810) failed\n");
     EXPECT_EQ(engine->out(), "");
     close(fd);
@@ -99,10 +101,12 @@ TEST_F(EngineTest, ControlPortTakenFails) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(kControlPort);
+    const int one = 1;  // earlier tests may leave connections in TIME_WAIT
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(listen(fd, 1), 0);
     launch({"--pin", "1234"});
-    EXPECT_EQ(engine->waitForExit(5s), 1);
+    EXPECT_EQ(engine->waitForExit(30s), 1);
     EXPECT_EQ(engine->err(), "[engine] ERROR: ControlServer::start(47811) failed\n");
     EXPECT_EQ(engine->outLines(), (std::vector<std::string>{"[engine] UDP audio listening on port 47810",
                                                             "[engine] PIN pairing enabled"}));
@@ -122,7 +126,7 @@ TEST_F(EngineTest, ModeLinesSetTheTargetAndLog) {
     ASSERT_TRUE(engine->waitForLine("[engine] Mode 1 \u2192 jitter target 4 packets", 5s));
     std::this_thread::sleep_for(200ms);
     engine->signal(SIGTERM);
-    ASSERT_EQ(engine->waitForExit(5s), 0);
+    ASSERT_EQ(engine->waitForExit(30s), 0);
     std::vector<std::string> modeLines;
     for (const std::string& line : engine->outLines()) {
         if (line.rfind("[engine] Mode", 0) == 0) modeLines.push_back(line);
@@ -141,7 +145,7 @@ TEST_F(EngineTest, ModeLineFromUnauthenticatedClientIsDropped) {
     EXPECT_EQ(c.readLine(5s), "{\"t\":\"ping\"}");
     std::this_thread::sleep_for(100ms);
     engine->signal(SIGTERM);
-    ASSERT_EQ(engine->waitForExit(5s), 0);
+    ASSERT_EQ(engine->waitForExit(30s), 0);
     EXPECT_EQ(engine->outLines().size(), 5u);
 }
 
