@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build run test test-asan fuzz deps-build deps-run deps-test configure clean format
+.PHONY: all build run test test-asan soak fuzz deps-build deps-run deps-test configure clean format
 
 all: build
 
@@ -39,6 +39,10 @@ test-asan: deps-test
 		-DTARNWELL_MODULES="fuzz" $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD_DIR)-asan -j $(JOBS)
 	cd $(BUILD_DIR)-asan && ctest --output-on-failure -j $(JOBS) -L 'unit|integration'
+
+soak: deps-test configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	scripts/soak.sh $(abspath $(BUILD_DIR))
 
 fuzz: deps-build
 	@scripts/install-deps.sh fuzz

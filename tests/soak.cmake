@@ -1,0 +1,9 @@
+# Soak and chaos runs: short versions here, long ones through `make soak`.
+add_executable(soak_engine soak/soak_engine.cpp)
+target_link_libraries(soak_engine PRIVATE test_support)
+add_dependencies(soak_engine sonvale-engine)
+
+add_test(NAME soak.stream_with_impairments_short COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:soak_engine> stream 20)
+add_test(NAME soak.control_and_datagram_abuse_short COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:soak_engine> abuse 200)
+set_tests_properties(soak.stream_with_impairments_short soak.control_and_datagram_abuse_short
+    PROPERTIES LABELS integration TIMEOUT 180)
