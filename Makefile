@@ -48,6 +48,12 @@ fuzz: deps-build
 	@scripts/install-deps.sh fuzz
 	scripts/fuzz.sh $(FUZZ_SECONDS)
 
+# Benchmarks against the engine's physical limit; writes docs/performance.md.
+.PHONY: bench
+bench: deps-build
+	@scripts/install-deps.sh bench
+	scripts/bench.sh $(abspath $(BUILD_DIR))-bench
+
 format:
 	git ls-files '*.h' '*.cpp' '*.c' | xargs clang-format -i
 

@@ -1,0 +1,117 @@
+#include "engine_run.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "timing.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kReady = "[engine] Pipeline ready. Entering main loop.";
+
+double seconds(const timeval& tv) {
+    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+EngineRun::~EngineRun() {
+    SVRing_Close(&ring_);
+}
+
+bool EngineRun::start(const std::string& enginePath, const std::string& pin, int clients,
+                      std::string& error) {
+    std::vector<std::string> args;
+    if (!pin.empty()) args = {"--pin", pin};
+    process_ = std::make_unique<testsupport::ChildProcess>(enginePath, args);
+    if (!process_->started() || !process_->waitForLine(kReady, 10s)) {
+        error = "the engine did not start: " + process_->out() + process_->err();
+        return false;
+    }
+    if (!SVRing_OpenReader(&ring_)) {
+        error = "the engine's ring cannot be opened";
+        return false;
+    }
+    for (int c = 0; c < clients; ++c) {
+        testsupport::TcpClient client;
+        if (!client.connectWithin(kControlPort, 5s) ||
+            !client.send("{\"t\":\"hello\",\"pin\":\"" + pin + "\"}\n") ||
+            client.readLine(5s) != "{\"t\":\"hello_ok\"}") {
+            error = "control connection " + std::to_string(c + 1) + " was not admitted";
+            return false;
+        }
+        clients_.push_back(std::move(client));
+    }
+    return true;
+}
+
+uint64_t EngineRun::writeIndex() const {
+    return __atomic_load_n(static_cast<const uint64_t*>(ring_.base), __ATOMIC_ACQUIRE);
+}
+
+int64_t EngineRun::cpuNs() const {
+    return timing::processCpu(pid());
+}
+
+long EngineRun::peakRssKb() const {
+    return peakRssKbOf(std::to_string(pid()));
+}
+
+long EngineRun::wakeups() const {
+    return procStatusField(std::to_string(pid()), "voluntary_ctxt_switches");
+}
+
+std::optional<EngineRun::Exit> EngineRun::stop() {
+    if (!process_) return std::nullopt;
+    clients_.clear();
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    process_->signal(SIGTERM);
+    const std::optional<int> status = process_->waitForExit(5s);
+    if (!status) return std::nullopt;
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
+    Exit exit;
+    exit.status = *status;
+    exit.cpuSeconds = seconds(after.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_utime) -
+                      seconds(before.ru_stime);
+    return exit;
+}
+
+long udpReceiveBufferErrors() {
+    std::ifstream in("/proc/net/snmp");
+    std::string names;
+    std::string values;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Udp: ", 0) != 0) continue;
+        if (names.empty()) {
+            names = line;
+        } else {
+            values = line;
+            break;
+        }
+    }
+    std::istringstream n(names);
+    std::istringstream v(values);
+    std::string name;
+    std::string value;
+    while (n >> name && v >> value) {
+        if (name == "RcvbufErrors") return std::stol(value);
+    }
+    return -1;
+}
+
+long procStatusField(const std::string& task, const std::string& field) {
+    std::ifstream in("/proc/" + task + "/status");
+    const std::string key = field + ":";
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
+    }
+    return -1;
+}
