@@ -7,3 +7,6 @@ add_test(NAME soak.stream_with_impairments_short COMMAND ${SONVALE_SANDBOX} $<TA
 add_test(NAME soak.control_and_datagram_abuse_short COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:soak_engine> abuse 200)
 set_tests_properties(soak.stream_with_impairments_short soak.control_and_datagram_abuse_short
     PROPERTIES LABELS integration TIMEOUT 180)
+if(SANITIZE)
+    set_tests_properties(soak.stream_with_impairments_short PROPERTIES ENVIRONMENT SONVALE_SOAK_RESOURCE_CHECKS=0)
+endif()

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -192,8 +193,11 @@ int streamRun(int seconds) {
     const std::optional<int> status = engine.stop();
     const double cpuPercent = 100.0 * end.cpuSeconds / seconds;
     const long growthKb = end.rssKb - early.rssKb;
-    const bool pass = ok && alive && status == 0 && written == expected && growthKb <= 256 &&
-                      phone.missedPings == 0 && cpuPercent <= 5.0;
+    // Sanitizer builds trade memory and time for checks: only correctness counts there.
+    const char* checks = std::getenv("SONVALE_SOAK_RESOURCE_CHECKS");
+    const bool resourcesChecked = checks == nullptr || std::strcmp(checks, "0") != 0;
+    const bool resourcesHeld = !resourcesChecked || (growthKb <= 256 && cpuPercent <= 5.0);
+    const bool pass = ok && alive && status == 0 && written == expected && resourcesHeld && phone.missedPings == 0;
     std::printf(
         "{\"run\":\"stream\",\"seconds\":%d,\"packets_sent\":%zu,\"frames_written\":%llu,"
         "\"frames_expected\":%llu,\"rss_kb_after_warmup\":%ld,\"rss_kb_end\":%ld,\"peak_rss_kb\":%ld,"
