@@ -10,7 +10,6 @@
 // Usage: sonvale-pipeline-bench --engine PATH [--packets DUMP] [--out JSON] [--quick]
 // Runs only inside scripts/sandbox.sh (fixed ports, the ring name).
 #include <sched.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -98,6 +97,19 @@ bool waitForFrames(const Target& target, uint64_t want, int64_t timeoutNs) {
     return true;
 }
 
+// Waits until frames() reaches want or stops moving for 200 ms: a receiver kept
+// from the processor for long on a busy machine loses datagrams at high rates.
+void settle(const Target& target, uint64_t want) {
+    uint64_t last = target.frames();
+    int64_t lastMove = timing::now();
+    while (last < want && timing::now() - lastMove < 200 * kMs) {
+        timing::sleepFor(kMs);
+        const uint64_t now = target.frames();
+        if (now != last) lastMove = timing::now();
+        last = now;
+    }
+}
+
 class Bench {
 public:
     Bench(Options options, Scale scale, PacketSet packets)
@@ -112,7 +124,9 @@ private:
     double bareLoopNs(BareDecoder& decoder, int count, int64_t& cpuNs);
     bool measureThroughput(const std::string& key, const std::string& pin, int clients);
     bool flow(EngineRun& engine, DatagramStream& stream, int count, int64_t& wallNs);
-    bool paced(const Target& target, int count, int64_t interval, std::vector<double>* latencies);
+    // decoded: instead of failing when packets are lost, count those decoded.
+    bool paced(const Target& target, int count, int64_t interval, std::vector<double>* latencies,
+               uint64_t* decoded = nullptr);
     bool measureStream();
     bool measureLatency(const Target& target, int count, const std::string& key);
     bool measureGrowth(const Target& engine, const Target& bare);
@@ -121,7 +135,7 @@ private:
     void measureIdle(const Target& engine, const Target& bare);
     void measureRssFloor();
     bool fail(const std::string& what) {
-        error_ = what;
+        error_ = phase_ + ": " + what;
         return false;
     }
 
@@ -130,6 +144,7 @@ private:
     PacketSet packets_;
     Results results_;
     std::string error_;
+    std::string phase_;  // what is being measured, for error messages
     double bareCpuPerPacketNs_ = 0;
 };
 
@@ -152,6 +167,8 @@ bool Bench::run() {
 // The limits: each packet's decode time back to back and, like the engine sees
 // it, one packet after each pause; a concealment; the largest gap's decodes.
 void Bench::measureBareDecode() {
+    phase_ = "bare decode";
+
     BareDecoder decoder;
     std::vector<double> each;
     const int passes = std::max<int>(1, 3000 / static_cast<int>(packets_.size()));
@@ -231,6 +248,8 @@ bool Bench::flow(EngineRun& engine, DatagramStream& stream, int count, int64_t& 
 }
 
 bool Bench::measureThroughput(const std::string& key, const std::string& pin, int clients) {
+    phase_ = key;
+
     EngineRun engine;
     if (!engine.start(options_.engine, pin, clients, error_)) return false;
     DatagramStream stream(packets_, EngineRun::kAudioPort);
@@ -272,7 +291,8 @@ bool Bench::measureThroughput(const std::string& key, const std::string& pin, in
 
 // One packet every `interval`, on an absolute schedule. With latencies, waits
 // for each packet's frames and records how long they took from sendto.
-bool Bench::paced(const Target& target, int count, int64_t interval, std::vector<double>* latencies) {
+bool Bench::paced(const Target& target, int count, int64_t interval, std::vector<double>* latencies,
+                  uint64_t* decoded) {
     const uint64_t base = target.frames();
     const int64_t start = timing::now() + interval;
     for (int k = 0; k < count; ++k) {
@@ -286,14 +306,21 @@ bool Bench::paced(const Target& target, int count, int64_t interval, std::vector
             latencies->push_back(static_cast<double>(timing::now() - t0));
         }
     }
-    if (!waitForFrames(target, base + static_cast<uint64_t>(count) * kFrames, 5 * kSecond))
-        return fail("paced packets were not all decoded");
+    const uint64_t all = base + static_cast<uint64_t>(count) * kFrames;
+    if (decoded != nullptr) {
+        settle(target, all);
+        *decoded = (target.frames() - base) / kFrames;
+        return true;
+    }
+    if (!waitForFrames(target, all, 5 * kSecond)) return fail("paced packets were not all decoded");
     return true;
 }
 
 // The engine as the application runs it (a PIN and the phone's one connection),
 // each figure next to the bare receiver doing the same at the same pace.
 bool Bench::measureStream() {
+    phase_ = "start of the stream";
+
     EngineRun engine;
     if (!engine.start(options_.engine, kPin, 1, error_)) return false;
     BareReceiver bare;
@@ -326,6 +353,8 @@ bool Bench::measureStream() {
 }
 
 bool Bench::measureLatency(const Target& target, int count, const std::string& key) {
+    phase_ = key;
+
     std::vector<double> latency;
     if (!paced(target, count, scale_.latencyInterval, &latency)) return false;
     results_.set(key + ".packets", static_cast<double>(latency.size()));
@@ -337,13 +366,24 @@ bool Bench::measureLatency(const Target& target, int count, const std::string& k
 }
 
 bool Bench::measureGrowth(const Target& engine, const Target& bare) {
+    phase_ = "growth";
+
     for (const int speed : {10, 100}) {
         for (const Target* target : {&engine, &bare}) {
             const int64_t cpu0 = target->cpuNs();
-            if (!paced(*target, scale_.growthPackets, kRealTimeInterval / speed, nullptr)) return false;
-            const double perPacket = static_cast<double>(target->cpuNs() - cpu0) / scale_.growthPackets;
-            const std::string who = target == &engine ? "" : "bare_receiver_";
-            results_.set("growth.x" + std::to_string(speed) + "." + who + "cpu_us_per_packet", us(perPacket));
+            const long drops0 = udpReceiveBufferErrors();
+            uint64_t decoded = 0;
+            if (!paced(*target, scale_.growthPackets, kRealTimeInterval / speed, nullptr, &decoded))
+                return false;
+            if (decoded == 0)
+                return fail("no packet was decoded at " + std::to_string(speed) + "x real time");
+            // The engine conceals a lost packet, so it always plays one step per number.
+            const double perPacket =
+                static_cast<double>(target->cpuNs() - cpu0) / static_cast<double>(decoded);
+            const std::string key =
+                "growth.x" + std::to_string(speed) + "." + (target == &engine ? "" : "bare_receiver_");
+            results_.set(key + "cpu_us_per_packet", us(perPacket));
+            results_.set(key + "udp_drops", static_cast<double>(udpReceiveBufferErrors() - drops0));
         }
     }
     results_.set("growth.bare_cpu_us_per_packet", us(bareCpuPerPacketNs_));
@@ -353,6 +393,8 @@ bool Bench::measureGrowth(const Target& engine, const Target& bare) {
 // The farthest jump forward a sender can make; the engine conceals only the
 // last 50 numbers of it and then decodes the packet.
 bool Bench::measureGap(const Target& engine) {
+    phase_ = "largest gap";
+
     std::vector<double> absorb;
     for (int r = 0; r < scale_.gapReps; ++r) {
         timing::sleepFor(scale_.latencyInterval);
@@ -370,6 +412,8 @@ bool Bench::measureGap(const Target& engine) {
 }
 
 bool Bench::measureRealTime(const Target& target, int64_t duration, const std::string& key) {
+    phase_ = key;
+
     const int count = static_cast<int>(duration / kRealTimeInterval);
     std::vector<double> latency;
     const int64_t cpu0 = target.cpuNs();
@@ -400,6 +444,8 @@ bool Bench::measureRealTime(const Target& target, int64_t duration, const std::s
 // Both receivers with nothing to do, side by side; the bare one is the least any
 // loop that waits 20 ms at a time for a datagram can cost.
 void Bench::measureIdle(const Target& engine, const Target& bare) {
+    phase_ = "idle";
+
     const int64_t engine0 = engine.cpuNs();
     const int64_t bare0 = bare.cpuNs();
     const long engineWakeups0 = engine.wakeups();
@@ -416,9 +462,8 @@ void Bench::measureIdle(const Target& engine, const Target& bare) {
                  static_cast<double>(bare.wakeups() - bareWakeups0) / (wall / kSecond));
 }
 
-// The least a process that holds the ring and one decoder can occupy: this
-// program started anew (--rss-floor), decoding the same packets into a mapped
-// ring-sized area and reporting its own VmHWM.
+// The least a process that holds the ring and one decoder can occupy: a small
+// program of its own that decodes the same packets into a ring-sized area.
 void Bench::measureRssFloor() {
     char path[] = "/tmp/sonvale-bench-packets-XXXXXX";
     const int fd = mkstemp(path);
@@ -427,30 +472,11 @@ void Bench::measureRssFloor() {
         return;
     }
     close(fd);
-    testsupport::ChildProcess floor("/proc/self/exe", {"--rss-floor", path});
+    testsupport::ChildProcess floor(SONVALE_RSS_FLOOR_PATH, {path});
     floor.waitForExit(std::chrono::seconds(10));
     const std::string out = floor.out();
     unlink(path);
     results_.set("rss.floor_peak_kb", out.empty() ? -1.0 : std::atof(out.c_str()));
-}
-
-int rssFloor(const std::string& dump) {
-    std::string error;
-    const std::optional<PacketSet> packets = PacketSet::fromDump(dump, error);
-    if (!packets) return 1;
-    void* ring = mmap(nullptr, SVRING_BYTES, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (ring == MAP_FAILED) return 1;
-    BareDecoder decoder;
-    std::vector<uint8_t> receive(2048);
-    for (size_t i = 0; i < SVRING_FRAMES / kFrames; ++i) {
-        decoder.decode((*packets)[i]);
-        std::memcpy(static_cast<char*>(ring) + SVRING_HEADER_BYTES + i * kFrames * 8, decoder.pcm(),
-                    kFrames * 8);
-    }
-    decoder.conceal();
-    std::printf("%ld\n", peakRssKbOf("self"));
-    munmap(ring, SVRING_BYTES);
-    return 0;
 }
 
 bool parse(int argc, char** argv, Options& o) {
@@ -477,7 +503,6 @@ bool parse(int argc, char** argv, Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--rss-floor") == 0) return rssFloor(argv[2]);
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr,
