@@ -1,0 +1,91 @@
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "ring_follower.h"
+#include "signal_watch.h"
+#include "status_line.h"
+#include "wav_writer.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+// The ring holds one second; a poll every 10 ms keeps far ahead of the writer.
+constexpr auto kPeriod = std::chrono::milliseconds(10);
+constexpr auto kStatusPeriod = std::chrono::milliseconds(250);
+}  // namespace
+
+int runRecord(const RecordOptions& o, SignalWatch& signals, StatusLine& line) {
+    std::string error;
+    WavWriter wav;
+    if (!wav.open(o.path, error)) {
+        std::fprintf(stderr, "sonvale-ring: %s\n", error.c_str());
+        return kRingFailed;
+    }
+    RingFollower follower(o.consume ? RingFollower::Mode::Consume : RingFollower::Mode::LookOnly);
+    std::vector<float> frames;
+    const auto start = Clock::now();
+    const auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
+    auto nextPoll = start;
+    auto nextStatus = start;
+    bool everAttached = false;
+    bool ok = true;
+
+    for (;;) {
+        const bool last = signals.stopRequested() || (o.seconds > 0 && Clock::now() >= end);
+        frames.clear();
+        const RingFollower::Progress p = follower.poll(frames);
+        everAttached = everAttached || p.attached;
+        if (!wav.write(frames.data(), frames.size() / 2, error)) {
+            ok = false;
+            break;
+        }
+        if (last) break;
+
+        const auto now = Clock::now();
+        if (line.enabled() && now >= nextStatus) {
+            char text[256];
+            std::snprintf(
+                text, sizeof text, "recording %s  %.1f s of audio  %s", o.path.c_str(),
+                static_cast<double>(wav.framesWritten()) / 48000.0,
+                p.attached ? (o.consume ? "(consuming)" : "(looking)") : "(waiting for the engine)");
+            line.show(text);
+            nextStatus = now + kStatusPeriod;
+        }
+        // Absolute pacing: the period does not stretch by the time the work took.
+        nextPoll += kPeriod;
+        if (o.seconds > 0 && nextPoll > end) nextPoll = end;
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPoll - Clock::now());
+        if (wait.count() > 0) signals.sleepFor(static_cast<int>(wait.count()));
+    }
+    line.clear();
+
+    std::string closeError;
+    if (!wav.close(closeError) && ok) {
+        error = closeError;
+        ok = false;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "sonvale-ring: %s\n", error.c_str());
+        return kRingFailed;
+    }
+    if (!everAttached)
+        std::fprintf(stderr, "sonvale-ring: no engine appeared; %s holds no audio\n", o.path.c_str());
+
+    const double seconds = static_cast<double>(wav.framesWritten()) / 48000.0;
+    if (o.json) {
+        std::printf("{\"path\":%s,\"mode\":\"%s\",\"frames\":%" PRIu64
+                    ",\"seconds\":%.3f,\"framesLost\":%" PRIu64 ",\"restartsFollowed\":%" PRIu64 "}\n",
+                    jsonString(o.path).c_str(), o.consume ? "consume" : "look", wav.framesWritten(), seconds,
+                    follower.framesLost(), follower.restartsFollowed());
+    } else {
+        std::printf("%s: %" PRIu64 " frames (%.2f s) recorded, %" PRIu64 " lost to overwriting, %" PRIu64
+                    " engine restarts followed\n",
+                    o.path.c_str(), wav.framesWritten(), seconds, follower.framesLost(),
+                    follower.restartsFollowed());
+    }
+    return kRingOk;
+}
