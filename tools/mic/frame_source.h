@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Where the microphone's frames come from: the ring, or a simulation in tests.
+// Frames are interleaved stereo floats.
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+    // Frames written but not yet read (the held-back count).
+    virtual uint64_t held() const = 0;
+    // Fills count frames of out, silence after the available ones; returns how
+    // many carried audio.
+    virtual size_t read(float* out, size_t count) = 0;
+};

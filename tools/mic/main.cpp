@@ -1,0 +1,201 @@
+// sonvale-mic: the ring's consuming reader. Publishes the "Tarnwell" microphone
+// on the sound server and plays the phone's audio from the ring into it, paced by
+// the server's requests, keeping the held-back time near a small target.
+#include <pulse/pulseaudio.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <string>
+
+#include "console.h"
+#include "instance_lock.h"
+#include "mic_bridge.h"
+#include "mic_feed.h"
+#include "mic_status.h"
+#include "notify_socket.h"
+#include "realtime.h"
+#include "ring_reader.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+volatile sig_atomic_t g_stop = 0;
+
+void onSignal(int) {
+    g_stop = 1;
+}
+
+void installSignals() {
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: the signal ends the poll at once
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+constexpr const char* kLockPath = "/dev/shm/sonvale-mic.lock";
+constexpr auto kRingCheckInterval = 100ms;
+constexpr auto kStatusInterval = 1s;
+constexpr auto kShutdownLimit = 3s;
+constexpr int kPollTimeoutUs = 100000;
+
+struct Options {
+    LatencyConfig latency;
+    double maxAdjustPercent = 1.0;
+    MicBridge::Config bridge;
+    bool statusLines = false;
+};
+
+struct MainloopFree {
+    void operator()(pa_mainloop* m) const { pa_mainloop_free(m); }
+};
+
+MicStatus collectStatus(MicFeed& feed, const RingReader& ring, const MicBridge& bridge, double targetMs) {
+    LatencyControl& control = feed.control();
+    MicStatus s;
+    const double held = control.takeMeanHeldMs();
+    s.heldMs = held < 0 ? 0 : held;
+    s.targetMs = targetMs;
+    s.ratio = control.ratio();
+    s.corrections = control.corrections();
+    s.droppedMs = static_cast<double>(control.droppedFrames()) / 48.0;
+    s.underruns = control.underruns();
+    s.serverGaps = control.serverGaps();
+    s.ringAttached = ring.attached();
+    s.device = bridge.describe();
+    return s;
+}
+
+int run(const Options& options) {
+    Console console(options.statusLines          ? Console::StatusMode::lines
+                    : isatty(STDOUT_FILENO) != 0 ? Console::StatusMode::live
+                                                 : Console::StatusMode::off);
+    InstanceLock lock;
+    switch (lock.acquire(kLockPath)) {
+        case InstanceLock::Result::acquired:
+            break;
+        case InstanceLock::Result::heldByAnother:
+            console.error("another sonvale-mic is already running (it holds " + std::string(kLockPath) + ")");
+            return 3;
+        case InstanceLock::Result::failed:
+            console.error("cannot take the instance lock: " + lock.error());
+            return 1;
+    }
+
+    installSignals();
+    console.event("Running at " + raiseToRealtime());
+    std::unique_ptr<pa_mainloop, MainloopFree> mainloop(pa_mainloop_new());
+    if (!mainloop) {
+        console.error("cannot create the sound-server main loop");
+        return 1;
+    }
+    RingReader ring;
+    MicFeed feed(ring, options.latency);
+    MicBridge bridge(pa_mainloop_get_api(mainloop.get()), feed, options.bridge,
+                     [&console](const std::string& line) { console.event(line); });
+    NotifySocket notify;
+
+    bool ready = false;
+    bool stopping = false;
+    Clock::time_point stopDeadline{};
+    Clock::time_point nextRingCheck = Clock::now();
+    Clock::time_point nextStatus = Clock::now() + kStatusInterval;
+    while (true) {
+        const Clock::time_point now = Clock::now();
+        if (g_stop != 0 && !stopping) {
+            stopping = true;
+            stopDeadline = now + kShutdownLimit;
+            notify.send("STOPPING=1");
+            bridge.shutdown();
+        }
+        if (stopping && (bridge.finished() || now >= stopDeadline)) break;
+        if (!stopping) bridge.tick(now);
+
+        if (now >= nextRingCheck) {
+            nextRingCheck = now + kRingCheckInterval;
+            switch (ring.refresh()) {
+                case RingReader::Change::attached:
+                    feed.reset();
+                    console.event("Ring attached");
+                    break;
+                case RingReader::Change::reattached:
+                    feed.reset();
+                    console.event("Ring replaced by a new engine; re-attached");
+                    break;
+                case RingReader::Change::none:
+                    break;
+            }
+        }
+        if (!ready && bridge.settled()) {
+            ready = true;
+            notify.send("READY=1");
+        }
+        if (now >= nextStatus) {
+            nextStatus += kStatusInterval;
+            if (nextStatus < now) nextStatus = now + kStatusInterval;
+            const std::string line =
+                formatMicStatus(collectStatus(feed, ring, bridge, options.latency.targetMs));
+            console.status(line);
+            notify.send("STATUS=" + line);
+        }
+
+        if (pa_mainloop_prepare(mainloop.get(), kPollTimeoutUs) < 0) break;
+        if (pa_mainloop_poll(mainloop.get()) < 0) break;
+        if (pa_mainloop_dispatch(mainloop.get()) < 0) break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    CLI::App app{
+        "sonvale-mic publishes the \"Tarnwell\" microphone (source SonvaleDevice_UID) on the\n"
+        "sound server (PulseAudio or PipeWire) and plays the phone's audio from the\n"
+        "engine's shared ring into it. It removes the device when it exits (SIGINT, SIGTERM).",
+        "sonvale-mic"};
+    app.get_formatter()->column_width(22);
+    app.add_option("--target", options.latency.targetMs,
+                   "Held-back time to keep, in ms (default 40, 10 to 500)")
+        ->option_text("MS")
+        ->check(CLI::Range(10.0, 500.0));
+    app.add_option("--excess", options.latency.excessMs,
+                   "Held-back time above the target that is dropped at once\n"
+                   "rather than resampled away, in ms (default 30, 5 to 1000)")
+        ->option_text("MS")
+        ->check(CLI::Range(5.0, 1000.0));
+    app.add_option("--max-adjust", options.maxAdjustPercent,
+                   "Largest resampling step for a phone whose clock runs fast\n"
+                   "or slow, in percent (default 1.0, 0.1 to 5)")
+        ->option_text("PERCENT")
+        ->check(CLI::Range(0.1, 5.0));
+    app.add_option("--latency", options.bridge.latencyMs,
+                   "Sound-server buffer of the device's playback, in ms\n"
+                   "(default 20, 5 to 500)")
+        ->option_text("MS")
+        ->check(CLI::Range(5.0, 500.0));
+    app.add_option("--server", options.bridge.server,
+                   "Sound server to publish on, as PULSE_SERVER names it\n"
+                   "(default: the session's)")
+        ->option_text("ADDRESS");
+    app.add_flag("--status", options.statusLines,
+                 "Print the status line as a new line every second\n"
+                 "(default: redrawn in place on a terminal, else not shown)");
+    app.set_version_flag("--version", std::string("sonvale-mic ") + TARNWELL_VERSION);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+    options.latency.maxAdjust = options.maxAdjustPercent / 100.0;
+    return run(options);
+}
