@@ -1,0 +1,135 @@
+#include "audio_monitor.h"
+
+#include <QTimer>
+
+#include <vector>
+
+#include "sv_ring.h"
+#include "system_log.h"
+#include "test_playback.h"
+
+AudioMonitor::Span AudioMonitor::playbackSpan(uint64_t cursor, uint64_t writeIndex) {
+    if (writeIndex <= cursor) return {cursor, 0};
+    if (writeIndex - cursor > kCatchUpLimit)
+        cursor = writeIndex < kCatchUpResume ? 0 : writeIndex - kCatchUpResume;
+    return {cursor, writeIndex - cursor};
+}
+
+AudioMonitor::AudioMonitor(QObject* parent) : QObject(parent) {}
+
+AudioMonitor::~AudioMonitor() {
+    release();
+}
+
+void AudioMonitor::start() {
+    if (ring_.isOpen() || mapTimer_) return;
+    if (tryMap()) return;
+    mapTimer_ = std::make_unique<QTimer>();
+    mapTimer_->setInterval(kMapRetryMs);
+    connect(mapTimer_.get(), &QTimer::timeout, this,
+            [this] { QMetaObject::invokeMethod(this, &AudioMonitor::retryMap, Qt::QueuedConnection); });
+    mapTimer_->start();
+}
+
+bool AudioMonitor::tryMap() {
+    if (!ring_.open()) return false;
+    playbackCursor_ = ring_.writeIndex();
+    setRunning(true);
+    startMeterTimer();
+    return true;
+}
+
+void AudioMonitor::retryMap() {
+    if (!mapTimer_) return;  // stopped while this call was queued
+    if (!ring_.isOpen() && !tryMap()) return;
+    mapTimer_.reset();
+}
+
+void AudioMonitor::startMeterTimer() {
+    meterTimer_ = std::make_unique<QTimer>();
+    meterTimer_->setTimerType(Qt::PreciseTimer);
+    meterTimer_->setInterval(kMeterIntervalMs);
+    connect(meterTimer_.get(), &QTimer::timeout, this,
+            [this] { QMetaObject::invokeMethod(this, &AudioMonitor::tick, Qt::QueuedConnection); });
+    meterTimer_->start();
+}
+
+void AudioMonitor::tick() {
+    if (!ring_.isOpen() || !meterTimer_) return;
+    const uint64_t w = ring_.writeIndex();
+    publish(meter_.publish(LevelMeter::rms(ring_.frames(), w)));
+    if (isTesting_) pumpPlayback(w);
+}
+
+void AudioMonitor::publish(const LevelMeter::Reading& reading) {
+    level_ = reading.level;
+    Q_EMIT levelChanged(level_);
+    db_ = reading.db;
+    Q_EMIT dbChanged(db_);
+}
+
+void AudioMonitor::setTesting(bool testing) {
+    isTesting_ = testing;
+    Q_EMIT isTestingChanged(isTesting_);
+    applyTesting();
+}
+
+void AudioMonitor::applyTesting() {
+    if (!isRunning_) return;
+    if (isTesting_) {
+        startPlayback();
+        return;
+    }
+    if (playback_) {
+        playback_->setVolume(0.0);
+        playback_->stop();
+    }
+    playbackCursor_ = ring_.writeIndex();
+}
+
+void AudioMonitor::startPlayback() {
+    if (!playback_) playback_ = std::make_unique<TestPlayback>();
+    playbackCursor_ = ring_.writeIndex();
+    playback_->setVolume(1.0);
+    if (playback_->isPlaying()) return;
+    if (std::optional<QString> error = playback_->start())
+        SystemLog::write(QStringLiteral("playback engine start failed: ") + *error);
+}
+
+void AudioMonitor::pumpPlayback(uint64_t writeIndex) {
+    if (!playback_ || !playback_->isPlaying() || !ring_.isOpen()) return;
+    const Span span = playbackSpan(playbackCursor_, writeIndex);
+    if (span.count == 0) return;
+    std::vector<float> frames(span.count * SVRING_CHANNELS);
+    const float* slots = ring_.frames();
+    for (uint64_t k = 0; k < span.count; ++k) {
+        const uint64_t slot = (span.from + k) % SVRING_FRAMES;
+        frames[2 * k] = slots[2 * slot];
+        frames[2 * k + 1] = slots[2 * slot + 1];
+    }
+    playback_->write(frames.data(), span.count);
+    playbackCursor_ = writeIndex;
+}
+
+void AudioMonitor::release() {
+    mapTimer_.reset();
+    meterTimer_.reset();
+    if (playback_) playback_->stop();
+    playback_.reset();
+    ring_.close();
+}
+
+void AudioMonitor::stop() {
+    release();
+    setRunning(false);
+    meter_.reset();
+    level_ = 0;
+    Q_EMIT levelChanged(level_);
+    db_ = LevelMeter::kMinDb;
+    Q_EMIT dbChanged(db_);
+}
+
+void AudioMonitor::setRunning(bool running) {
+    isRunning_ = running;
+    Q_EMIT isRunningChanged(isRunning_);
+}
