@@ -261,6 +261,8 @@ TEST_F(TestPlaybackTest, PlaysTheRingsNewAudioIntoTheDefaultOutput) {
     float peak = 0;
     for (float v : on)
         peak = std::max(peak, std::abs(v));
+    RecordProperty("left_440_amplitude_x1000", int(amplitudeAt(left, 440) * 1000));
+    RecordProperty("right_1000_amplitude_x1000", int(amplitudeAt(right, 1000) * 1000));
     EXPECT_LT(peak, 0.6f);  // the loud audio that was in the ring before was not played
     EXPECT_NEAR(amplitudeAt(left, 440), 0.5, 0.1);
     EXPECT_NEAR(amplitudeAt(right, 1000), 0.25, 0.05);

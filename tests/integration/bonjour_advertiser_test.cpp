@@ -128,10 +128,17 @@ TEST_F(BonjourAdvertiserTest, ThePhoneSeesTheServiceItsPortAndBothTxtEntries) {
     startDaemonAndPeer();
     BonjourAdvertiser a;
     QSignalSpy advertising(&a, &BonjourAdvertiser::isAdvertisingChanged);
+    const auto t0 = std::chrono::steady_clock::now();
     a.start(kName);
     EXPECT_FALSE(a.isAdvertising());  // not before the daemon has established it
     ASSERT_NE(a.port(), 0);
     ASSERT_TRUE(waitUntil([&] { return a.isAdvertising(); }));
+    const auto ms = [&] {
+        return int(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+                .count());
+    };
+    RecordProperty("established_ms", ms());
     EXPECT_EQ(a.serviceName(), kName);
 
     std::vector<Service> seen;
@@ -141,6 +148,7 @@ TEST_F(BonjourAdvertiserTest, ThePhoneSeesTheServiceItsPortAndBothTxtEntries) {
             return !seen.empty();
         },
         20s));
+    RecordProperty("seen_by_phone_ms", ms());
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].interfaceName, "vphone");
     EXPECT_EQ(seen[0].name, kName.toStdString());
@@ -274,6 +282,7 @@ TEST(BonjourAdvertiserPort, ConnectionsAreAcceptedAndClosedAfterThreeSeconds) {
     EXPECT_TRUE(quiet.closedByPeer(10s));
     EXPECT_TRUE(talking.closedByPeer(10s));
     const auto held = std::chrono::steady_clock::now() - t0;
+    RecordProperty("held_ms", int(std::chrono::duration_cast<std::chrono::milliseconds>(held).count()));
     EXPECT_GE(held, 2500ms);
     EXPECT_LT(held, 6s);
 

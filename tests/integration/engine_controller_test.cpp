@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 
 #include <fstream>
@@ -321,6 +323,7 @@ TEST_F(RealEngineTest, RelaunchesOneSecondAfterSigkillWithTheSamePin) {
     const auto exited = std::chrono::steady_clock::now();
     ASSERT_TRUE(waitUntil([&] { return c.state() == EngineState::running(); }, 5s));
     const auto waited = std::chrono::steady_clock::now() - exited;
+    RecordProperty("relaunch_ms", int(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
     EXPECT_GE(waited, 950ms);
     EXPECT_LT(waited, 3s);
     EXPECT_EQ(log.lines(),
@@ -337,6 +340,26 @@ TEST_F(RealEngineTest, RelaunchesOneSecondAfterSigkillWithTheSamePin) {
     EXPECT_EQ(engines(), 0);
     EXPECT_EQ(countProcesses(testsupport::enginePath()).zombies, 0);
     EXPECT_EQ(log.lines().size(), 1u);
+}
+
+TEST_F(RealEngineTest, TheEngineEndsWhenTheApplicationIsKilled) {
+    QProcess application;  // this binary, playing the application
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TARNWELL_TEST_SUPERVISE_ENGINE"), QStringLiteral("1"));
+    application.setProcessEnvironment(env);
+    application.start(QCoreApplication::applicationFilePath(), {});
+    ASSERT_TRUE(application.waitForReadyRead(10000));
+    const QByteArray line = application.readLine().trimmed();
+    ASSERT_TRUE(line.startsWith("engine ")) << line.toStdString();
+    const pid_t engine = static_cast<pid_t>(line.mid(7).toLongLong());
+    ASSERT_GT(engine, 0);
+    testsupport::TcpClient probe;
+    ASSERT_TRUE(probe.connectWithin(47811, 5s));  // the engine is up
+    EXPECT_EQ(engines(), 1);
+
+    application.kill();  // SIGKILL: no chance to end the engine itself
+    application.waitForFinished();
+    EXPECT_TRUE(waitUntil([] { return engines() == 0; }, 5s));
 }
 
 TEST_F(RealEngineTest, AStartUpFailureShowsTheExitCodeAndIsRetried) {
