@@ -54,9 +54,11 @@ int main(int argc, char** argv) {
                      "Stop after this long, in seconds (default 0: until interrupted)")
         ->type_name("N")
         ->check(quiet(CLI::NonNegativeNumber));
-    recordCmd->add_flag("--consume", record.consume,
-                        "Be the consuming reader, moving the read index every 10 ms as the microphone does "
-                        "(default off: look only, never touching the ring)");
+    recordCmd->add_flag(
+        "--consume", record.consume,
+        "Be the consuming reader, moving the read index every 10 ms as the microphone does; the "
+        "ring has room for one, so not while sonvale-mic runs (default off: look only, never "
+        "touching the ring)");
     recordCmd->add_flag("--json", record.json, "Print the summary as one JSON object (default off)");
 
     LevelOptions level;
