@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,6 +55,13 @@ bool map(SVRingHandle* h, int flags, bool create) {
     h->fd = shm_open(SVRING_NAME, flags, kRingMode);
     if (h->fd < 0) return false;
     if (create && ftruncate(h->fd, SVRING_BYTES) != 0) {
+        closeDescriptor(h);
+        return false;
+    }
+    // A reader may open the object between the writer's shm_open and ftruncate:
+    // mapping it then would fault on first access.
+    struct stat st {};
+    if (!create && (fstat(h->fd, &st) != 0 || st.st_size < static_cast<off_t>(SVRING_BYTES))) {
         closeDescriptor(h);
         return false;
     }

@@ -1,5 +1,6 @@
 #include "sv_ring.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -159,6 +160,20 @@ TEST(Ring, ReaderFailsWithoutWriterAndCloseLeavesObject) {
     EXPECT_EQ(w.base, nullptr);
     EXPECT_TRUE(SVRing_OpenReader(&r));
     SVRing_Close(&r);
+}
+
+// A reader that comes between the writer's creation and sizing of the object
+// must not map it (touching the mapping would fault).
+TEST(Ring, ReaderRefusesAnObjectNotYetSized) {
+    shm_unlink(SVRING_NAME);
+    const int fd = shm_open(SVRING_NAME, O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    SVRingHandle r{-1, nullptr};
+    EXPECT_FALSE(SVRing_OpenReader(&r));
+    EXPECT_EQ(r.fd, -1);
+    EXPECT_EQ(r.base, nullptr);
+    close(fd);
+    shm_unlink(SVRING_NAME);
 }
 
 // A writer process and a consuming reader process: every frame arrives once, in order.
