@@ -87,7 +87,8 @@ TEST_P(MicClockTest, HeldBackTimeStaysNearTheTargetForAMinute) {
     std::printf(
         "sender clock %+.1f %%: held back %.1f..%.1f ms, rate %+.3f %%, corrections %llu, underruns %llu, "
         "server gaps %llu\n",
-        (rate - 1) * 100, lowest, highest, last.ratePercent, last.corrections, last.underruns, last.serverGaps);
+        (rate - 1) * 100, lowest, highest, last.ratePercent, last.corrections, last.underruns,
+        last.serverGaps);
     EXPECT_EQ(last.underruns, 0u);
     EXPECT_LE(last.corrections, 1u);  // at most the jitter buffer's first release
     EXPECT_NEAR(last.ratePercent, (rate - 1) * 100, 0.2);

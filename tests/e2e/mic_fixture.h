@@ -48,9 +48,8 @@ protected:
         return status;
     }
 
-    void startEngine() {
-        engine = std::make_unique<testsupport::ChildProcess>(testsupport::enginePath(),
-                                                             std::vector<std::string>{});
+    void startEngine(const std::vector<std::string>& args = {}) {
+        engine = std::make_unique<testsupport::ChildProcess>(testsupport::enginePath(), args);
         ASSERT_TRUE(engine->waitForLine(kEngineReady, 10s)) << engine->out() << engine->err();
     }
 

@@ -9,7 +9,7 @@ struct MicStatus {
     double targetMs = 0;
     double ratio = 1;  // ring frames per output frame
     uint64_t corrections = 0;
-    double droppedMs = 0;  // total dropped by the corrections
+    double droppedMs = 0;     // total dropped by the corrections
     uint64_t underruns = 0;   // the ring ran dry
     uint64_t serverGaps = 0;  // the sound server ran out of our audio
     bool ringAttached = false;
