@@ -96,8 +96,8 @@ def verdict(ok):
 def missed_notes(p, t):
     """For each missed goal, what the same run says about where the time goes."""
     notes = []
-    for key, label, floor in (("clients0", "no control connection", 0.90),
-                              ("clients8", "8 idle control connections", 0.85)):
+    for key, label, floor, poll in (("clients0", "no control connection", 0.90, "control_poll_idle/0"),
+                                    ("clients8", "8 idle control connections", 0.85, "control_poll_idle/8")):
         k = f"throughput.{key}"
         if p[k + ".ratio"] >= floor:
             continue
@@ -106,8 +106,10 @@ def missed_notes(p, t):
             notes.append(f"Throughput, {label}: in CPU time the engine is at {p[k + '.cpu_ratio']:.2f} of the bare "
                          "loop, within the goal; the packets per second lost time waiting for a processor.")
         else:
+            share = (f"; the control server's poll, once per loop iteration, alone costs {t[poll] / 1000:.1f} µs "
+                     "(micro benchmarks)") if poll in t else ""
             notes.append(f"Throughput, {label}: the engine spends {extra:.1f} µs of CPU per packet beyond the "
-                         f"decode (CPU ratio {p[k + '.cpu_ratio']:.2f}).")
+                         f"decode (CPU ratio {p[k + '.cpu_ratio']:.2f}){share}.")
     bare = p["bare.decode_us_p50"]
     floor_p50 = p["latency.bare_receiver.us_p50"]
     if p["latency.us_p50"] > 2 * bare:
@@ -115,9 +117,10 @@ def missed_notes(p, t):
                      "decode) from sendto to decoded frames, so waking a sleeping receiver costs more than the decode "
                      f"on this machine; the engine's p50 is {p['latency.us_p50'] - floor_p50:+.0f} µs from it.")
     if p["latency.us_p99"] > 250:
+        tail = (" Tails of milliseconds are time spent waiting for a processor, not the engine's work (see p50)."
+                if p["latency.us_p99"] > 1000 else "")
         notes.append(f"Latency p99: the bare receiver's p99 in the same run is "
-                     f"{fmt(p['latency.bare_receiver.us_p99'])} µs; a packet that waits milliseconds waited for "
-                     "a processor, not for the engine's work (p50 above).")
+                     f"{fmt(p['latency.bare_receiver.us_p99'])} µs.{tail}")
     rt, rt_bare = p["realtime.cpu_percent"], p["realtime.bare_receiver.cpu_percent"]
     if rt > 0.5:
         notes.append(f"CPU for one stream: the bare receiver alone needs {rt_bare:.3f} % of a core at the same pace "
@@ -224,9 +227,9 @@ def render(micro, pipe, load_before):
     add("")
     add("Datagrams through the whole engine (socket → header → jitter buffer → decoder → ring), with the")
     add("sender keeping at most 100 packets between the socket and the ring so the socket never overflows.")
-    add(f"Median of {int(p['throughput.clients0.reps'])} alternating runs of the engine and of a bare decode")
-    add("loop over the same packets. CPU time per packet is set against the bare loop's as well: unlike")
-    add("packets per second it does not count time spent waiting for a processor.")
+    add(f"Median of {int(p['throughput.clients0.reps'])} alternating runs of the engine and of a bare decode loop over the same")
+    add("packets. CPU time per packet is set against the bare loop's as well: unlike packets per second,")
+    add("it does not count time spent waiting for a processor.")
     add("")
     add("| Engine | packets/s | bare decode packets/s | ratio | engine CPU µs/packet | bare CPU µs/packet | CPU ratio | socket drops |")
     add("|---|---|---|---|---|---|---|---|")
@@ -278,10 +281,11 @@ def render(micro, pipe, load_before):
         f"| {fmt(p['idle.bare_receiver_wakeups_per_second'])} | | |")
     add("")
     add(f"Peak RSS (VmHWM) of the engine after all of the above: {rss / MIB_KB:.2f} MiB, against "
-        f"{p['rss.floor_peak_kb'] / MIB_KB:.2f} MiB for a process of the benchmark program that maps a")
-    add("ring-sized area, holds one libopus decoder and decodes the same packets (ratio "
-        f"{rss / p['rss.floor_peak_kb']:.2f}). The engine's whole CPU time as getrusage reports it after it")
-    add(f"exited: {p['engine.cpu_s_by_rusage']:.3f} s (its CPU clock just before: {p['engine.cpu_s_by_clock']:.3f} s).")
+        f"{p['rss.floor_peak_kb'] / MIB_KB:.2f} MiB")
+    add("for `sonvale-rss-floor`, a plain program (libc and libopus only) that maps a ring-sized area, holds")
+    add(f"one libopus decoder and decodes the same packets (ratio {rss / p['rss.floor_peak_kb']:.2f}).")
+    add(f"The engine's whole CPU time as getrusage reports it after it exited: {p['engine.cpu_s_by_rusage']:.3f} s")
+    add(f"(its CPU clock just before: {p['engine.cpu_s_by_clock']:.3f} s).")
     add("")
 
     add("## Growth")
@@ -298,12 +302,13 @@ def render(micro, pipe, load_before):
     add("")
     add("| | engine | bare 50 concealments + 1 decode | ratio |")
     add("|---|---|---|---|")
-    add(f"| wall time to absorb, µs (median; max {fmt(p['gap.us_max'])}) | {fmt(p['gap.us_median'])} "
-        f"| {fmt(p['bare.gap_us'])} | {p['gap.us_median'] / p['bare.gap_us']:.2f} |")
-    add(f"| CPU time, µs (median) | {fmt(p['gap.cpu_us_median'])} | {fmt(p['bare.gap_cpu_us'])} "
-        f"| {p['gap.cpu_us_median'] / p['bare.gap_cpu_us']:.2f} |")
+    add(f"| wall time to absorb, µs (median; engine max {fmt(p['gap.us_max'])}) | {fmt(p['gap.us_median'])} "
+        f"| {fmt(p['gap.bare_us_median'])} | {p['gap.us_median'] / p['gap.bare_us_median']:.2f} |")
+    add(f"| CPU time, µs (median) | {fmt(p['gap.cpu_us_median'])} | {fmt(p['gap.bare_cpu_us_median'])} "
+        f"| {p['gap.cpu_us_median'] / p['gap.bare_cpu_us_median']:.2f} |")
     add("")
-    add(f"One concealment alone takes {fmt(p['bare.conceal_us'])} µs.")
+    add(f"Each of the {int(p['gap.reps'])} runs did the bare decodes first, so both were measured under the same load.")
+    add(f"One concealment right after a packet takes {fmt(p['bare.conceal_us'])} µs.")
     add("")
 
     add("## Micro benchmarks")

@@ -9,8 +9,9 @@ build=$(realpath -m "${1:-$root/build-bench}")
 jobs=$(nproc)
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_WERROR=ON >/dev/null
-targets="sonvale-engine sonvale-micro-bench sonvale-pipeline-bench"
-if cmake --build "$build" --target help | grep -q '^sonvale-phone:'; then targets="$targets sonvale-phone"; fi
+targets="sonvale-engine sonvale-micro-bench sonvale-pipeline-bench sonvale-rss-floor"
+known=$(cmake --build "$build" --target help)
+if grep -q '^sonvale-phone:' <<<"$known"; then targets="$targets sonvale-phone"; fi
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$jobs" --target $targets
 
@@ -32,7 +33,7 @@ echo "== micro benchmarks"
 "$root/scripts/sandbox.sh" "$build/bin/sonvale-micro-bench" "${packets_flag[@]}" \
     --benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 \
     --benchmark_out="$results/micro.json" --benchmark_out_format=json
-echo "== end to end (about two and a half minutes)"
+echo "== end to end (about three minutes)"
 "$root/scripts/sandbox.sh" "$build/bin/sonvale-pipeline-bench" --engine "$build/libexec/tarnwell/sonvale-engine" \
     "${packets_opt[@]}" --out "$results/pipeline.json"
 
