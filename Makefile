@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build run test test-asan soak fuzz deps-build deps-run deps-test configure clean format
+.PHONY: all build run test test-asan test-tsan soak fuzz deps-build deps-run deps-test configure clean format
 
 all: build
 
@@ -31,6 +31,7 @@ test: deps-test configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 	$(MAKE) --no-print-directory test-asan
+	$(MAKE) --no-print-directory test-tsan
 
 # The engine, the ring and their unit and integration tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer.
@@ -39,6 +40,17 @@ test-asan: deps-test
 		-DTARNWELL_MODULES="fuzz" $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD_DIR)-asan -j $(JOBS)
 	cd $(BUILD_DIR)-asan && ctest --output-on-failure -j $(JOBS) -L 'unit|integration'
+
+# The application (its services and windows, which have threads: DNS-SD polling,
+# audio) with its tests under ThreadSanitizer. System libraries run uninstrumented;
+# tests/tsan.supp names them.
+test-tsan: deps-test
+	cmake -S . -B $(BUILD_DIR)-tsan -G Ninja -DTARNWELL_WERROR=ON -DSANITIZE=thread \
+		-DTARNWELL_MODULES="app" $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD_DIR)-tsan -j $(JOBS)
+	cd $(BUILD_DIR)-tsan && \
+		TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp die_after_fork=0 halt_on_error=1" \
+		ctest --output-on-failure -j $(JOBS) -L 'unit|integration|gui' -E '^soak\.'
 
 soak: deps-test configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
