@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -74,14 +75,37 @@ bool ControlServer::hasAuthedClient() const {
 }
 
 std::optional<std::string> ControlServer::poll() {
-    acceptClients();
-    readClients();
+    const Readiness ready = readiness();
+    if (ready.listener) acceptClients();
+    readClients(ready);
     closeSilentConnections();
     if (queueHead_ == queueTail_) return std::nullopt;
     std::string line = std::move(queue_[static_cast<size_t>(queueHead_)]);
     queue_[static_cast<size_t>(queueHead_)] = std::string();
     queueHead_ = (queueHead_ + 1) % kQueueSlots;
     return line;
+}
+
+// An accept on an empty queue is not cheap (the kernel sets up a socket before
+// it finds the queue empty), and neither is a receive per idle connection; one
+// poll() with no wait tells which of them would find something. When poll()
+// itself fails, every socket is tried as before.
+ControlServer::Readiness ControlServer::readiness() const {
+    std::array<pollfd, 1 + kMaxClients> fds{};
+    fds[0] = {listenFd_, POLLIN, 0};
+    Readiness ready;
+    for (size_t i = 0; i < clients_.size(); ++i) {
+        fds[i + 1] = {clients_[i].fd, POLLIN, 0};
+        ready.fds[i] = clients_[i].fd;
+    }
+    if (::poll(fds.data(), fds.size(), 0) < 0) {
+        ready.clients.fill(true);
+        return ready;
+    }
+    ready.listener = fds[0].revents != 0;
+    for (size_t i = 0; i < clients_.size(); ++i)
+        ready.clients[i] = fds[i + 1].revents != 0;
+    return ready;
 }
 
 void ControlServer::acceptClients() {
@@ -133,9 +157,11 @@ void ControlServer::closeSlot(ClientSlot& slot) {
     --clientCount_;
 }
 
-void ControlServer::readClients() {
+void ControlServer::readClients(const Readiness& ready) {
     char chunk[kChunk];
-    for (ClientSlot& slot : clients_) {
+    for (size_t i = 0; i < clients_.size(); ++i) {
+        ClientSlot& slot = clients_[i];
+        if (!ready.clients[i] && slot.fd == ready.fds[i]) continue;
         while (slot.fd >= 0) {
             const ssize_t n = recv(slot.fd, chunk, sizeof chunk, 0);
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;

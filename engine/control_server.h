@@ -83,9 +83,18 @@ private:
         TimePoint acceptedAt{};
     };
 
+    // Which sockets had something waiting when poll() began, asked of the system
+    // in one call; a slot whose descriptor changed since (a connection accepted
+    // in this poll) is read as well.
+    struct Readiness {
+        bool listener = true;
+        std::array<bool, kMaxClients> clients{};
+        std::array<int, kMaxClients> fds{};
+    };
+    Readiness readiness() const;
     void acceptClients();
     void closeSilentConnections();
-    void readClients();
+    void readClients(const Readiness& ready);
     void dispatch(ClientSlot& slot, std::string&& line);
     bool enqueue(std::string&& line);
     void closeSlot(ClientSlot& slot);
