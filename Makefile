@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build run test test-asan test-tsan soak fuzz deps-build deps-run deps-test configure clean format
+.PHONY: all build run run-engine test test-asan test-tsan soak fuzz deps-build deps-run deps-test configure clean format
 
 all: build
 
@@ -23,7 +23,13 @@ configure: $(BUILD_DIR)/build.ninja
 build: deps-build configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# Tarnwell, which starts the engine; without a display it says so and fails.
 run: deps-run configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	@$(BUILD_DIR)/bin/Tarnwell
+
+# The engine alone in the foreground with a fresh PIN (no display needed).
+run-engine: deps-run configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	@scripts/run-engine.sh $(BUILD_DIR)
 

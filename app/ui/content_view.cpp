@@ -1,0 +1,322 @@
+#include "content_view.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "audio_device.h"
+#include "capsule_button.h"
+#include "engine_controller.h"
+#include "level_bar.h"
+#include "network_info.h"
+#include "pairing.h"
+#include "qr_card.h"
+#include "rounded_panel.h"
+#include "status_dot.h"
+#include "symbol_label.h"
+#include "theme.h"
+#include "typography.h"
+
+namespace {
+
+using Typography::Design;
+
+QLabel* makeText(const QString& text, const QFont& font, const QColor& color, const char* name = nullptr) {
+    auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);  // addresses and error texts are never markup
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    if (name) label->setObjectName(QLatin1String(name));
+    return label;
+}
+
+bool isRunning(const EngineState& state) {
+    return state.kind() == EngineState::Kind::Running;
+}
+
+}  // namespace
+
+ContentView::ContentView(EngineController& engine, QWidget* parent)
+    : QWidget(parent), engine_(engine), host_(QStringLiteral("0.0.0.0")) {
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Theme::background());
+    setPalette(palette);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    root->setSpacing(0);
+    root->addWidget(header(), 0, Qt::AlignHCenter);
+    // The card's widget reaches beyond its slot (shadow above, caption below).
+    root->addSpacing(kSpacing - QrCard::kOverhangTop);
+    root->addWidget(qrCard(), 0, Qt::AlignHCenter);
+    root->addSpacing(kSpacing - QrCard::kOverhangBottom);
+    root->addWidget(addressRow(), 0, Qt::AlignHCenter);
+    root->addSpacing(kSpacing);
+    root->addWidget(engineRow());
+    root->addSpacing(kSpacing);
+    root->addWidget(deviceNote(), 0, Qt::AlignHCenter);
+    root->addSpacing(kSpacing);
+    root->addStretch(1);  // extra height goes above the level section
+    root->addSpacing(kSpacing);
+    root->addWidget(levelSection());
+
+    connect(&engine_, &EngineController::stateChanged, this, &ContentView::showEngineState);
+    connect(&monitor_, &AudioMonitor::levelChanged, levelBar_, &LevelBar::setLevel);
+    connect(&monitor_, &AudioMonitor::isRunningChanged, testButton_, &QWidget::setEnabled);
+    connect(&monitor_, &AudioMonitor::isTestingChanged, this, &ContentView::showTesting);
+
+    refresh();
+    showEngineState();
+    showCopied();
+    showTesting();
+    testButton_->setEnabled(monitor_.isRunning());
+}
+
+ContentView::~ContentView() = default;
+
+void ContentView::appear() {
+    refresh();
+    engine_.start();
+    monitor_.start();
+}
+
+void ContentView::disappear() {
+    monitor_.stop();
+}
+
+QString ContentView::pairingURL() const {
+    return makePairingURL(host_, kPairingPort, computerName_, engine_.pin());
+}
+
+QString ContentView::statusText(const EngineState& state) {
+    switch (state.kind()) {
+        case EngineState::Kind::Stopped:
+            return tr("Engine stopped");
+        case EngineState::Kind::Running:
+            return tr("Engine running");
+        case EngineState::Kind::Missing:
+            return tr("Engine binary missing");
+        case EngineState::Kind::Failed:
+            return tr("Engine failed: ") + state.message();
+    }
+    return {};
+}
+
+QColor ContentView::statusColor(const EngineState& state) {
+    switch (state.kind()) {
+        case EngineState::Kind::Stopped:
+            return Theme::textSecondary();
+        case EngineState::Kind::Running:
+            return Theme::accent();
+        case EngineState::Kind::Missing:
+        case EngineState::Kind::Failed:
+            return Theme::danger();
+    }
+    return Theme::danger();
+}
+
+QSize ContentView::sizeHint() const {
+    return layout()->sizeHint().expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+}
+
+QSize ContentView::minimumSizeHint() const {
+    return layout()->minimumSize().expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+}
+
+void ContentView::refresh() {
+    if (const std::optional<QString> address = NetworkInfo::primaryIPv4()) host_ = *address;
+    computerName_ = NetworkInfo::computerName();
+    devicePresent_ = AudioDevice::tarnwellDeviceID().has_value();
+    showPairing();
+    showDevice();
+}
+
+void ContentView::copyURL() {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(pairingURL());
+    setCopied(true);
+    // Nothing is cancelled: after quick copies the label returns 1.6 s after the first.
+    QTimer::singleShot(kCopiedDuration, this, [this] { setCopied(false); });
+}
+
+void ContentView::toggleEngine() {
+    if (isRunning(engine_.state()))
+        engine_.stop();
+    else
+        engine_.start();
+}
+
+void ContentView::setCopied(bool copied) {
+    copied_ = copied;
+    showCopied();
+}
+
+QWidget* ContentView::header() {
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 4, 0, 0);
+    layout->setSpacing(6);
+    layout->addWidget(makeText(tr("Tarnwell"), Typography::system(26, QFont::Bold, Design::Rounded),
+                               Theme::textPrimary(), "title"),
+                      0, Qt::AlignHCenter);
+    layout->addWidget(makeText(tr("Turn your iPhone into this PC's microphone"),
+                               Typography::system(13, QFont::Medium), Theme::textSecondary(), "subtitle"),
+                      0, Qt::AlignHCenter);
+    return box;
+}
+
+QWidget* ContentView::qrCard() {
+    qrCard_ = new QrCard;
+    qrCard_->setObjectName(QStringLiteral("qrCard"));
+    return qrCard_;
+}
+
+QWidget* ContentView::addressRow() {
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+
+    hostText_ = makeText(host_, Typography::system(15, QFont::DemiBold, Design::Monospaced),
+                         Theme::textPrimary(), "hostText");
+    layout->addWidget(hostText_, 0, Qt::AlignHCenter);
+
+    auto* pill = new RoundedPanel(Theme::surface(), RoundedPanel::kCapsule);
+    pill->setObjectName(QStringLiteral("pinPill"));
+    auto* pillLayout = new QHBoxLayout(pill);
+    pillLayout->setContentsMargins(12, 6, 12, 6);
+    pillLayout->setSpacing(8);
+    pillLayout->addWidget(
+        makeText(tr("PIN"), Typography::system(11, QFont::DemiBold), Theme::textSecondary()), 0,
+        Qt::AlignVCenter);
+    QFont pinFont = Typography::system(15, QFont::Bold, Design::Monospaced);
+    pinFont.setLetterSpacing(QFont::AbsoluteSpacing, 3);
+    pinText_ = makeText(engine_.pin(), pinFont, Theme::textPrimary(), "pinText");
+    pillLayout->addWidget(pinText_, 0, Qt::AlignVCenter);
+    layout->addWidget(pill, 0, Qt::AlignHCenter);
+
+    copyButton_ = new CapsuleButton(Typography::system(13, QFont::DemiBold), QMargins(16, 8, 16, 8));
+    copyButton_->setObjectName(QStringLiteral("copyButton"));
+    copyButton_->setColors(Theme::background(), Theme::accent());
+    connect(copyButton_, &QAbstractButton::clicked, this, &ContentView::copyURL);
+    layout->addWidget(copyButton_, 0, Qt::AlignHCenter);
+    return box;
+}
+
+QWidget* ContentView::engineRow() {
+    auto* row = new RoundedPanel(Theme::surface(), 14);
+    row->setObjectName(QStringLiteral("engineRow"));
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(16, 12, 16, 12);
+    layout->setSpacing(14);
+    statusDot_ = new StatusDot;
+    statusDot_->setObjectName(QStringLiteral("statusDot"));
+    layout->addWidget(statusDot_, 0, Qt::AlignVCenter);
+    statusText_ =
+        makeText(QString(), Typography::system(14, QFont::Medium), Theme::textPrimary(), "statusText");
+    statusText_->setWordWrap(true);  // a long failure message wraps instead of widening the window
+    layout->addWidget(statusText_, 1, Qt::AlignVCenter);
+    engineButton_ = new CapsuleButton(Typography::system(13, QFont::DemiBold), QMargins(0, 8, 0, 8));
+    engineButton_->setObjectName(QStringLiteral("engineButton"));
+    engineButton_->setTextFrameWidth(96);
+    connect(engineButton_, &QAbstractButton::clicked, this, &ContentView::toggleEngine);
+    layout->addWidget(engineButton_, 0, Qt::AlignVCenter);
+    return row;
+}
+
+QWidget* ContentView::deviceNote() {
+    auto* box = new QWidget;
+    auto* layout = new QHBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    deviceIcon_ = new SymbolLabel(Symbol::WarningFill, Theme::danger(), 12);
+    deviceIcon_->setObjectName(QStringLiteral("deviceIcon"));
+    layout->addWidget(deviceIcon_, 0, Qt::AlignVCenter);
+    deviceText_ = makeText(QString(), Typography::system(12), Theme::textSecondary(), "deviceText");
+    layout->addWidget(deviceText_, 0, Qt::AlignVCenter);
+    return box;
+}
+
+QWidget* ContentView::levelSection() {
+    auto* section = new QWidget;
+    section->setObjectName(QStringLiteral("levelSection"));
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(
+        makeText(tr("Input level"), Typography::system(12, QFont::DemiBold), Theme::textSecondary()), 0,
+        Qt::AlignVCenter);
+    top->addStretch(1);
+    testButton_ = new CapsuleButton(Typography::system(12, QFont::DemiBold), QMargins(12, 6, 12, 6));
+    testButton_->setObjectName(QStringLiteral("testButton"));
+    connect(testButton_, &QAbstractButton::clicked, this,
+            [this] { monitor_.setTesting(!monitor_.isTesting()); });
+    top->addWidget(testButton_, 0, Qt::AlignVCenter);
+    layout->addLayout(top);
+
+    levelBar_ = new LevelBar;
+    levelBar_->setObjectName(QStringLiteral("levelBar"));
+    layout->addWidget(levelBar_);
+
+    echoWarning_ = makeText(tr("May cause echo through speakers"), Typography::system(10),
+                            Theme::textSecondary(), "echoWarning");
+    layout->addWidget(echoWarning_, 0, Qt::AlignLeft);
+    return section;
+}
+
+void ContentView::showPairing() {
+    hostText_->setText(host_);
+    qrCard_->setURL(pairingURL());
+}
+
+void ContentView::showEngineState() {
+    const EngineState state = engine_.state();
+    statusDot_->setColor(statusColor(state));
+    statusText_->setText(statusText(state));
+    if (isRunning(state)) {
+        engineButton_->setLabel(tr("Stop engine"));
+        engineButton_->setColors(Theme::danger(), Theme::withOpacity(Theme::danger(), 0.16));
+    } else {
+        engineButton_->setLabel(tr("Start engine"));
+        engineButton_->setColors(Theme::background(), Theme::accent());
+    }
+    engineButton_->setEnabled(state.kind() != EngineState::Kind::Missing);
+}
+
+void ContentView::showDevice() {
+    if (devicePresent_) {
+        deviceIcon_->setSymbol(Symbol::SealCheckFill, Theme::accent());
+        deviceText_->setText(tr("\"Tarnwell\" microphone is available"));
+    } else {
+        deviceIcon_->setSymbol(Symbol::WarningFill, Theme::danger());
+        deviceText_->setText(tr("\"Tarnwell\" microphone not found"));
+    }
+}
+
+void ContentView::showCopied() {
+    if (copied_)
+        copyButton_->setLabel(tr("Copied"), Symbol::CheckCircleFill);
+    else
+        copyButton_->setLabel(tr("Copy URL"), Symbol::DocOnDoc);
+}
+
+void ContentView::showTesting() {
+    const bool testing = monitor_.isTesting();
+    if (testing) {
+        testButton_->setLabel(tr("Testing"), Symbol::SpeakerWave2Fill);
+        testButton_->setColors(Theme::background(), Theme::accent());
+    } else {
+        testButton_->setLabel(tr("Test"), Symbol::SpeakerWave2);
+        testButton_->setColors(Theme::accent(), Theme::withOpacity(Theme::accent(), 0.14));
+    }
+    echoWarning_->setVisible(testing);
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QMenu>
+
+#include "engine_state.h"
+
+class EngineController;
+class QAction;
+
+// The tray menu: the engine's status line (inactive), "Open Tarnwell", a
+// separator and "Quit Tarnwell" (Ctrl+Q). The status line follows the engine.
+class MenuBarContent : public QMenu {
+    Q_OBJECT
+
+public:
+    explicit MenuBarContent(EngineController& engine, QWidget* parent = nullptr);
+
+    // "Engine running" while running, "Engine stopped" in every other state.
+    static QString statusLine(const EngineState& state);
+
+    QAction* statusAction() const { return status_; }
+    QAction* openAction() const { return open_; }
+    QAction* quitAction() const { return quit_; }
+
+Q_SIGNALS:
+    void openRequested();
+    void quitRequested();
+
+private:
+    void showState(const EngineState& state);
+
+    QAction* status_;
+    QAction* open_;
+    QAction* quit_;
+};

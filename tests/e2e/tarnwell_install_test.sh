@@ -1,0 +1,47 @@
+#!/bin/sh
+# `cmake --install` into a fresh prefix puts Tarnwell, its engine, its desktop
+# entry and its icon where a desktop finds them, and the installed Tarnwell runs
+# the installed engine. Runs inside the test sandbox (the engine's fixed ports).
+# Usage: tarnwell_install_test.sh BUILD_DIR
+set -eu
+build=${1:?usage: tarnwell_install_test.sh BUILD_DIR}
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+[ -x "$prefix/bin/Tarnwell" ] || fail "bin/Tarnwell missing"
+[ -x "$prefix/libexec/tarnwell/sonvale-engine" ] || fail "libexec/tarnwell/sonvale-engine missing"
+entry="$prefix/share/applications/tarnwell.desktop"
+icon="$prefix/share/icons/hicolor/scalable/apps/tarnwell.svg"
+[ -f "$entry" ] || fail "desktop entry missing"
+[ -f "$icon" ] || fail "icon missing"
+desktop-file-validate "$entry" || fail "desktop entry does not validate"
+grep -qx "Exec=$prefix/bin/Tarnwell" "$entry" || fail "Exec does not name the installed Tarnwell: $(grep ^Exec "$entry")"
+grep -qx "Icon=tarnwell" "$entry" || fail "Icon is not tarnwell"
+grep -qx "Name=Tarnwell" "$entry" || fail "Name is not Tarnwell"
+python3 - "$icon" <<'PY' || fail "icon is not a square SVG image"
+import sys, xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+assert root.tag == "{http://www.w3.org/2000/svg}svg", root.tag
+assert root.get("viewBox") == "0 0 256 256", root.get("viewBox")
+assert len(list(root.iter())) > 3
+PY
+
+# The installed program finds its engine among its own resources.
+QT_QPA_PLATFORM=offscreen "$prefix/bin/Tarnwell" >/dev/null 2>&1 &
+app=$!
+engine=""
+for _ in $(seq 1 200); do
+    engine=$(pgrep -P "$app" -f "^$prefix/libexec/tarnwell/sonvale-engine --pin [0-9]{4}\$" || true)
+    [ -n "$engine" ] && break
+    sleep 0.05
+done
+[ -n "$engine" ] || { kill -KILL "$app"; fail "the installed Tarnwell did not start the installed engine"; }
+kill -TERM "$app"
+status=0
+wait "$app" || status=$?
+[ "$status" -eq 0 ] || fail "Tarnwell exited with $status after SIGTERM"
+! kill -0 "$engine" 2>/dev/null || fail "the engine outlived Tarnwell"
+echo "installed and ran from $prefix"
