@@ -262,12 +262,15 @@ TEST(LatencyControl, WaitsForTheTargetBeforePlaying) {
     control.reportShortfall();
     EXPECT_FALSE(control.playing());
     EXPECT_EQ(control.underruns(), 1u);
-    // Restarting from silence above target + excess cuts down to the target at once.
+    // Restarting from silence cuts what lies above the target at once: a little...
+    EXPECT_EQ(control.plan(1920 + 1000, 480).drop, 1000u - 480u - 240u);
+    control.reportShortfall();
+    // ...or a burst.
     const LatencyControl::Step burst = control.plan(48000, 480);
     EXPECT_TRUE(burst.play);
     // It keeps the target plus half a packet and half a request: the top of the saw-tooth.
     EXPECT_EQ(burst.drop, 48000u - 1920u - 480u - 240u);
-    EXPECT_EQ(control.corrections(), 1u);
+    EXPECT_EQ(control.corrections(), 2u);
 }
 
 TEST(LatencyControl, TimeLeftByAServerGapIsCutAtOnce) {

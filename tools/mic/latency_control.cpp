@@ -44,9 +44,10 @@ LatencyControl::Step LatencyControl::plan(uint64_t held, size_t outFrames) {
     if (!playing_) {
         afterPrevious_ = static_cast<double>(held);
         if (held < target_ || held == 0) return step;
-        // Starting from silence: a burst above the limit is cut at once.
+        // Starting from silence: whatever lies above the target is cut at once,
+        // where a cut cannot be heard, rather than resampled away over seconds.
         playing_ = true;
-        if (held > target_ + excess_) cutTo(held, outFrames, step);
+        cutTo(held, outFrames, step);
         startPeriod();
     } else if (realign_) {
         // The sound server already played a gap for us: cutting the time it left

@@ -18,7 +18,8 @@ struct LatencyConfig {
 // the requested output frames as its clock, so tests drive it with simulated clocks.
 //
 // - waiting: until the held-back time reaches the target, nothing is consumed and
-//   the output is silence (start, or after the ring ran dry).
+//   the output is silence (start, or after the ring ran dry); playing then starts
+//   by cutting whatever lies above the target.
 // - drop: when the held-back time stays above target + excess for a whole control
 //   period (a prebuffer release or a burst of concealment), or lies above the
 //   target by more than a packet right after the sound server had to play a gap,
