@@ -49,8 +49,8 @@ TEST_F(MicAudioTest, ToneArrivesAtTheSentFrequencyAndLevel) {
     // 0.5. While the latency control settles it may resample by a few tenths of a percent.
     const size_t steady = *onset + kRate / 2;
     ASSERT_GT(recorder.frames(), steady + kRate);
-    EXPECT_NEAR(frequency(x, 0, steady, kRate), kLeftHz, kLeftHz * 0.005);
-    EXPECT_NEAR(frequency(x, 1, steady, kRate), kRightHz, kRightHz * 0.005);
+    EXPECT_NEAR(frequency(x, 0, steady, kRate), kLeftHz, kLeftHz * kClockTolerance);
+    EXPECT_NEAR(frequency(x, 1, steady, kRate), kRightHz, kRightHz * kClockTolerance);
     const double expectedRms = kAmplitude / std::sqrt(2.0);
     EXPECT_NEAR(rms(x, 0, steady, kRate), expectedRms, expectedRms * 0.1);  // within 1 dB
     EXPECT_NEAR(rms(x, 1, steady, kRate), expectedRms, expectedRms * 0.1);

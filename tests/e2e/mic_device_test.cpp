@@ -85,7 +85,7 @@ TEST_F(MicTest, SoundServerRestartPublishesTheDeviceAgain) {
     recorder.stop();
     const std::optional<size_t> onset = firstLoudFrame(recorder.samples(), 0, 0, 0.1f);
     ASSERT_TRUE(onset.has_value());
-    EXPECT_NEAR(frequency(recorder.samples(), 0, *onset + 4800, 24000), kLeftHz, kLeftHz * 0.005);
+    EXPECT_NEAR(frequency(recorder.samples(), 0, *onset + 4800, 24000), kLeftHz, kLeftHz * kClockTolerance);
 }
 
 TEST(MicCommandLine, HelpListsEveryOptionWithUnitAndDefault) {

@@ -82,6 +82,10 @@ private:
 // toneCount of 1000 Hz left and 1500 Hz right at amplitude 0.5.
 std::vector<testsupport::Packet> phoneSignal(int silenceCount, int toneCount);
 inline constexpr double kLeftHz = 1000, kRightHz = 1500, kAmplitude = 0.5;
+// The bridge follows the sound server's clock by resampling (at most 1 %), and a
+// loaded server's clock drifts from the system's: a recorded tone may sit that far
+// off in recorded samples and still be the tone that was sent.
+inline constexpr double kClockTolerance = 0.015;
 
 // parecord on the device, float32 stereo 48 kHz, read as it arrives.
 class Recorder {

@@ -23,8 +23,8 @@ TEST_F(MicTest, PipeWireSeesTheDeviceAndRecordsTheTone) {
     const std::optional<size_t> onset = firstLoudFrame(x, 0, 0, 0.05f);
     ASSERT_TRUE(onset.has_value()) << recorder.frames() << " frames recorded";
     ASSERT_GT(recorder.frames(), *onset + 72000);
-    EXPECT_NEAR(frequency(x, 0, *onset + 24000, 48000), kLeftHz, kLeftHz * 0.005);
-    EXPECT_NEAR(frequency(x, 1, *onset + 24000, 48000), kLeftHz, kLeftHz * 0.005);
+    EXPECT_NEAR(frequency(x, 0, *onset + 24000, 48000), kLeftHz, kLeftHz * kClockTolerance);
+    EXPECT_NEAR(frequency(x, 1, *onset + 24000, 48000), kLeftHz, kLeftHz * kClockTolerance);
     EXPECT_NEAR(rms(x, 0, *onset + 24000, 48000), kAmplitude / std::sqrt(2.0), 0.035);
     EXPECT_NEAR(rms(x, 1, *onset + 24000, 48000), kAmplitude / std::sqrt(2.0), 0.035);
     EXPECT_EQ(longestQuiet(x, 0, *onset + 960, *onset + 120000, 0.25f), 0u);
