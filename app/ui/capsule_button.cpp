@@ -100,3 +100,10 @@ void CapsuleButton::focusOutEvent(QFocusEvent* event) {
     keyboardFocus_ = false;
     QAbstractButton::focusOutEvent(event);
 }
+
+void CapsuleButton::changeEvent(QEvent* event) {
+    // A pointing hand only where a click does something.
+    if (event->type() == QEvent::EnabledChange)
+        setCursor(isEnabled() ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    QAbstractButton::changeEvent(event);
+}

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -113,17 +114,24 @@ void QrCard::ensureCode(qreal devicePixelRatio) {
 void QrCard::ensureShadow(qreal devicePixelRatio) {
     if (!shadow_.isNull() && shadowRatio_ == devicePixelRatio) return;
     shadowRatio_ = devicePixelRatio;
-    const int side = kCardSize + 2 * kShadowExtent;
-    shadow_ = QImage(static_cast<int>(std::ceil(side * devicePixelRatio)),
-                     static_cast<int>(std::ceil(side * devicePixelRatio)), QImage::Format_ARGB32);
-    shadow_.fill(Qt::transparent);
-    {
-        QPainter p(&shadow_);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(devicePixelRatio, devicePixelRatio);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0, 0, 0, static_cast<int>(std::lround(255 * kShadowOpacity))));
-        p.drawRoundedRect(QRectF(kShadowExtent, kShadowExtent, kCardSize, kCardSize), kRadius, kRadius);
+    // Drawn pixel by pixel rather than with QPainter, whose raster engine hands
+    // large fills to a thread pool: the window's drawing stays on the main thread.
+    const int side = static_cast<int>(std::ceil((kCardSize + 2 * kShadowExtent) * devicePixelRatio));
+    shadow_ = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+    const double centre = side / 2.0;
+    const double half = kCardSize * devicePixelRatio / 2;
+    const double radius = kRadius * devicePixelRatio;
+    const double alpha = 255 * kShadowOpacity;
+    for (int y = 0; y < side; ++y) {
+        QRgb* line = reinterpret_cast<QRgb*>(shadow_.scanLine(y));
+        for (int x = 0; x < side; ++x) {
+            // Distance from the pixel's centre to the rounded square; half a pixel of edge.
+            const double qx = std::max(std::abs(x + 0.5 - centre) - (half - radius), 0.0);
+            const double qy = std::max(std::abs(y + 0.5 - centre) - (half - radius), 0.0);
+            const double distance = std::hypot(qx, qy) - radius;
+            const double coverage = std::clamp(0.5 - distance, 0.0, 1.0);
+            line[x] = qRgba(0, 0, 0, static_cast<int>(std::lround(alpha * coverage)));
+        }
     }
     // The design's blur radius of 16 read as a Gaussian of standard deviation 8;
     // three box passes of radius r give a variance of r(r+1), so r = 7.

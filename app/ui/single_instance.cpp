@@ -1,5 +1,6 @@
 #include "single_instance.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QLocalServer>
@@ -8,6 +9,16 @@
 namespace {
 constexpr int kConnectTimeoutMs = 1000;
 const char kOpenRequest[] = "open\n";
+
+// Abstract socket names are open to every user: only our own user's processes
+// count as a running instance or may ask for the window.
+bool sameUser(const QLocalSocket& socket) {
+    struct ucred peer = {};
+    socklen_t length = sizeof peer;
+    const int fd = static_cast<int>(socket.socketDescriptor());
+    return fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+           peer.uid == ::getuid();
+}
 }  // namespace
 
 SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
@@ -33,7 +44,7 @@ bool SingleInstance::askRunningInstance() {
     QLocalSocket socket;
     socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
     socket.connectToServer(serverName());
-    if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
+    if (!socket.waitForConnected(kConnectTimeoutMs) || !sameUser(socket)) return false;
     socket.write(kOpenRequest);
     if (!socket.waitForBytesWritten(kConnectTimeoutMs)) return false;
     socket.disconnectFromServer();
@@ -42,6 +53,10 @@ bool SingleInstance::askRunningInstance() {
 
 void SingleInstance::onConnection() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        if (!sameUser(*socket)) {
+            delete socket;
+            continue;
+        }
         auto serve = [this, socket] {
             while (socket->canReadLine())
                 if (socket->readLine() == kOpenRequest) Q_EMIT openRequested();

@@ -13,7 +13,8 @@ class QLocalServer;
 // a desktop without a tray.
 //
 // The meeting point is an abstract local socket named after the user, so it
-// vanishes with the process and never lingers as a file.
+// vanishes with the process and never lingers as a file. Such names are open to
+// every user: a peer of another user is neither obeyed nor asked.
 class SingleInstance : public QObject {
     Q_OBJECT
 

@@ -141,11 +141,7 @@ TEST(TarnwellE2E, ASecondStartReopensTheClosedWindowInsteadOfStartingASecondEngi
     std::vector<Window> windows = tarnwellWindows();
     ASSERT_EQ(windows.size(), 1u);
 
-    ASSERT_TRUE(requestClose(windows[0].id));
-    const auto deadline = Clock::now() + 5s;
-    while (!tarnwellWindows().empty() && Clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_TRUE(tarnwellWindows().empty());
+    ASSERT_TRUE(closeWindow(windows[0].id, 10s));
     EXPECT_TRUE(isLive(*engine));  // closing the window keeps the engine and the service
     EXPECT_TRUE(s.waitForAdvertised(1, 5s));
 

@@ -150,6 +150,8 @@ std::vector<Window> tarnwellWindows() {
     return out;
 }
 
+namespace {
+
 bool requestClose(unsigned long window) {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {
@@ -168,6 +170,18 @@ bool requestClose(unsigned long window) {
     const bool ok = xcb_flush(c) > 0;
     xcb_disconnect(c);
     return ok;
+}
+
+}  // namespace
+
+bool closeWindow(unsigned long window, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        if (!requestClose(window)) return false;
+        if (poll([] { return tarnwellWindows().empty(); }, std::min<std::chrono::milliseconds>(1s, timeout)))
+            return true;
+    }
+    return false;
 }
 
 SignalTrace::SignalTrace(pid_t pid) : file_(dir_.path().toStdString() + "/trace") {

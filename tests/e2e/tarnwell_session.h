@@ -43,8 +43,11 @@ struct Window {
     int x = 0, y = 0, width = 0, height = 0;
 };
 std::vector<Window> tarnwellWindows();
-// Asks a window to close, as a window manager's close button does (WM_DELETE_WINDOW).
-bool requestClose(unsigned long window);
+// Closes a window as a window manager's close button does (WM_DELETE_WINDOW) and
+// waits until no Tarnwell window is visible. Qt on a display without a window
+// manager now and then misses the first request (a bare QWidget does too), so,
+// like a user clicking again, the request is repeated every second.
+bool closeWindow(unsigned long window, std::chrono::milliseconds timeout);
 
 // Reports what happens to a process: the signals it receives and how it ends.
 class SignalTrace {

@@ -6,6 +6,7 @@
 
 #include <QSignalSpy>
 
+#include "child_process.h"
 #include "display_check.h"
 #include "single_instance.h"
 #include "termination_signals.h"
@@ -81,6 +82,22 @@ TEST(SingleInstanceTest, TheNameIsFreeAgainWhenTheFirstEnds) {
     }
     SingleInstance next;
     EXPECT_EQ(next.claim(), SingleInstance::Role::Primary);
+}
+
+TEST(SingleInstanceTest, AnotherUserHoldingTheNameIsNotARunningInstance) {
+    const std::string script =
+        "import socket, sys, time\n"
+        "s = socket.socket(socket.AF_UNIX)\n"
+        "s.bind('\\0' + sys.argv[1])\n"
+        "s.listen()\n"
+        "print('listening', flush=True)\n"
+        "time.sleep(60)\n";
+    testsupport::ChildProcess squatter(
+        "setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c", script,
+                    SingleInstance::serverName().toStdString()});
+    ASSERT_TRUE(squatter.waitForLine("listening", 10s)) << squatter.err();
+    SingleInstance mine;
+    EXPECT_EQ(mine.claim(), SingleInstance::Role::Primary);  // runs, without a meeting point
 }
 
 }  // namespace
