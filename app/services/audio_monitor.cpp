@@ -56,9 +56,25 @@ void AudioMonitor::startMeterTimer() {
 
 void AudioMonitor::tick() {
     if (!ring_.isOpen() || !meterTimer_) return;
+    if (ring_.replaced()) {
+        followReplacedRing();
+        return;
+    }
     const uint64_t w = ring_.writeIndex();
     publish(meter_.publish(LevelMeter::rms(ring_.frames(), w)));
     if (isTesting_) pumpPlayback(w);
+}
+
+void AudioMonitor::followReplacedRing() {
+    ring_.close();
+    if (ring_.open()) {
+        playbackCursor_ = ring_.writeIndex();
+        return;
+    }
+    // The new ring is not there yet: wait for it as start() does.
+    meterTimer_.reset();
+    setRunning(false);
+    start();
 }
 
 void AudioMonitor::publish(const LevelMeter::Reading& reading) {

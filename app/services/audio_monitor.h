@@ -18,8 +18,8 @@ class TestPlayback;
 //
 // States: idle (nothing mapped, no timers) -> start() -> metering when the ring
 // can be mapped, otherwise waiting (a retry every second until it can) -> stop()
-// -> idle. A ring that the engine creates anew later is not noticed until stop()
-// and start().
+// -> idle. When the engine starts anew it makes a fresh ring: the next tick
+// maps that one (or waits for it), so the meter follows every engine.
 //
 // Main thread only. Timer firings queue their work on the main thread, so ticks
 // and user actions never interleave. Every assignment of a property emits its
@@ -79,6 +79,7 @@ private:
     void retryMap();
     void startMeterTimer();
     void tick();
+    void followReplacedRing();
     void applyTesting();
     void startPlayback();
     void pumpPlayback(uint64_t writeIndex);

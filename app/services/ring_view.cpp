@@ -47,6 +47,11 @@ void RingView::close() {
     }
 }
 
+bool RingView::replaced() const {
+    struct stat st {};
+    return fd_ >= 0 && ::fstat(fd_, &st) == 0 && st.st_nlink == 0;
+}
+
 uint64_t RingView::writeIndex() const {
     if (!base_) return 0;
     const auto* index =

@@ -8,8 +8,8 @@ extern "C" int sonvale_shm_open_ro(const char* name);
 // A look-only attachment to the shared audio ring "/sonvale_ring": mapped
 // read-only, so it can never write to the ring; it reads writeIndex and the
 // frames and never readIndex. Owns the descriptor and the mapping.
-// A ring that the writer replaces later is not noticed: the old mapping stays
-// valid and its writeIndex stops moving until close() and open().
+// A writer that starts anew replaces the object; the old mapping stays valid but
+// its writeIndex stops moving, and replaced() tells.
 class RingView {
 public:
     RingView() = default;
@@ -22,6 +22,9 @@ public:
     bool open();
     void close();
     bool isOpen() const { return base_ != nullptr; }
+
+    // The mapped object was removed from the name (a new writer made a fresh ring).
+    bool replaced() const;
 
     // Frames ever written (acquire load); 0 when not open.
     uint64_t writeIndex() const;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "paths.h"
+#include "sv_ring.h"
 #include "tarnwell_session.h"
 
 namespace {
@@ -50,6 +51,12 @@ TEST(TarnwellLevelE2E, APhoneStreamingAToneMovesTheMeterOfTheWindow) {
     while (pulse.command("pactl list short sources").out.find("SonvaleDevice_UID") == std::string::npos &&
            std::chrono::steady_clock::now() < micDeadline)
         std::this_thread::sleep_for(50ms);
+
+    // The ring of an earlier run is still there, as after every quit: the meter
+    // must follow the ring that this run's engine makes.
+    SVRingHandle earlier{-1, nullptr};
+    ASSERT_TRUE(SVRing_OpenWriter(&earlier));
+    SVRing_Close(&earlier);
 
     TarnwellSession s({});
     ASSERT_TRUE(s.ready());

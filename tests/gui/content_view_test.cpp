@@ -199,6 +199,24 @@ TEST_F(ContentViewTest, TheMeterFollowsTheRingAndTheCodeIsRenderedOnce) {
     EXPECT_TRUE(waitUntil([&] { return bar->shownFillWidth() < 1; }, 5s)) << bar->shownFillWidth();
 }
 
+// Every engine start makes a fresh ring; the meter follows it (a stale ring from
+// an earlier run, or from the engine before a relaunch, would leave it dead).
+TEST_F(ContentViewTest, TheMeterFollowsTheRingOfAnEngineThatStartedAnew) {
+    standIn.write(kRunUntilTerm);
+    RingWriter stale;  // left behind by an earlier engine
+    ASSERT_TRUE(stale.isOpen());
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return content().monitor().isRunning(); }, 5s));
+    auto* bar = find<LevelBar>("levelBar");
+
+    RingWriter fresh;  // the new engine replaces the object
+    ASSERT_TRUE(fresh.isOpen());
+    fresh.write(0.0316227766f, 4800);
+    EXPECT_TRUE(waitUntil([&] { return std::abs(bar->shownFillWidth() - 182) < 0.5; }, 5s))
+        << bar->shownFillWidth();
+    EXPECT_TRUE(find<CapsuleButton>("testButton")->isEnabled());
+}
+
 TEST_F(ContentViewTest, TheEchoWarningShowsExactlyWhileTesting) {
     PulseServer pulse;  // the test plays to its null sink
     ASSERT_TRUE(pulse.started());
