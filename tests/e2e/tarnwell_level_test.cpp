@@ -42,6 +42,20 @@ int longestAccentRun(const QImage& image, const QRect& region) {
     return best;
 }
 
+// How many pixels of the region are close to the colour.
+int pixelsNear(const QImage& image, const QRect& region, const QColor& colour) {
+    int count = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y) {
+        for (int x = region.left(); x <= region.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) < 24 && std::abs(c.green() - colour.green()) < 24 &&
+                std::abs(c.blue() - colour.blue()) < 24)
+                ++count;
+        }
+    }
+    return count;
+}
+
 TEST(TarnwellLevelE2E, APhoneStreamingAToneMovesTheMeterOfTheWindow) {
     ASSERT_TRUE(addWiredInterface());
     PulseServer pulse;  // Tarnwell and the microphone bridge inherit its address
@@ -91,6 +105,33 @@ TEST(TarnwellLevelE2E, APhoneStreamingAToneMovesTheMeterOfTheWindow) {
     EXPECT_LT(fill, bar.width());
     phone.signal(SIGINT);
     EXPECT_EQ(phone.waitForExit(10s), 0) << phone.err();
+
+    // The device note, between the engine row and the level section, shows the
+    // accent check while the microphone exists; once the bridge has stopped, the
+    // reopened window shows the warning in the danger colour.
+    const QColor accent(0x5E, 0xEA, 0xD4), danger(0xF8, 0x71, 0x71);
+    const QRect note(w.x, w.y + w.height - 145, w.width, 40);
+    EXPECT_GT(pixelsNear(shot, note, accent), 8);
+    EXPECT_EQ(pixelsNear(shot, note, danger), 0);
+    mic.signal(SIGINT);
+    EXPECT_EQ(mic.waitForExit(10s), 0) << mic.err();
+    ASSERT_TRUE(closeWindow(w.id, 10s));
+    testsupport::ChildProcess reopen(tarnwellPath(), {});
+    EXPECT_EQ(reopen.waitForExit(10s), 0) << reopen.err();
+    QImage after;
+    const auto noteDeadline = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < noteDeadline) {
+        const std::vector<Window> now = tarnwellWindows();
+        if (now.size() == 1) {
+            after = grabScreen().copy(now[0].x, now[0].y, now[0].width, now[0].height);
+            if (pixelsNear(after, QRect(0, now[0].height - 145, now[0].width, 40), danger) > 8) break;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    const std::string afterPng = artefactDir() + "/tarnwell-xvfb-microphone-gone.png";
+    after.save(QString::fromStdString(afterPng));
+    EXPECT_GT(pixelsNear(after, QRect(0, after.height() - 145, after.width(), 40), danger), 8)
+        << "no warning after the microphone went away; see " << afterPng;
 }
 
 }  // namespace
