@@ -115,7 +115,7 @@ TEST(TarnwellLevelE2E, APhoneStreamingAToneMovesTheMeterOfTheWindow) {
     EXPECT_EQ(pixelsNear(shot, note, danger), 0);
     mic.signal(SIGINT);
     EXPECT_EQ(mic.waitForExit(10s), 0) << mic.err();
-    ASSERT_TRUE(closeWindow(w.id, 10s));
+    ASSERT_TRUE(closeWindow(w.id, 30s));
     testsupport::ChildProcess reopen(tarnwellPath(), {});
     EXPECT_EQ(reopen.waitForExit(10s), 0) << reopen.err();
     QImage after;
