@@ -27,4 +27,4 @@ echo "install-deps: installing$missing"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 # shellcheck disable=SC2086
-$sudo apt-get install -y -qq $missing >/dev/null
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
