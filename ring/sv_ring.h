@@ -9,6 +9,7 @@
  *   offset 16  48000 frames of two floats (left, right); frame k lives in slot k % 48000
  *
  * Look-only readers map the object read-only and never touch readIndex.
+ * Each handle is owned by one thread of one process.
  */
 #ifndef SV_RING_H
 #define SV_RING_H
@@ -62,6 +63,33 @@ SVRING_API size_t SVRing_Write(SVRingHandle* h, const float* frames, size_t coun
  * A reader lapped by the writer first skips to the oldest frame still present.
  * Returns how many frames carried audio (0 when the handle is not mapped). */
 SVRING_API size_t SVRing_Read(SVRingHandle* h, float* out, size_t count);
+
+/* Attaches as a look-only reader: a read-only mapping that never stores anything,
+ * so any number of them may run beside the writer and the consuming reader.
+ * Fails while no writer has created the ring or is still sizing it. */
+SVRING_API bool SVRing_OpenView(SVRingHandle* h);
+
+/* The counters, loaded with acquire ordering so that every frame below the
+ * returned writeIndex is visible. 0 when the handle is not mapped. */
+SVRING_API uint64_t SVRing_WriteIndex(const SVRingHandle* h);
+SVRING_API uint64_t SVRing_ReadIndex(const SVRingHandle* h);
+
+/* Copies frames [from, from + count) into out without moving readIndex.
+ * Returns how many were copied: 0 when the handle is not mapped, when count
+ * exceeds SVRING_FRAMES, or when any of the frames is not written yet or was
+ * already overwritten (the caller then picks a new position). Frames the writer
+ * overwrites while they are copied count as overwritten. */
+SVRING_API size_t SVRing_CopyFrames(const SVRingHandle* h, uint64_t from, float* out, size_t count);
+
+/* Copies the newest count frames (count at most SVRING_FRAMES) into out, silence
+ * standing in for frames before the first one ever written. Returns the
+ * writeIndex the copy ends at; 0 (and silence) when the handle is not mapped. */
+SVRING_API uint64_t SVRing_CopyNewest(const SVRingHandle* h, float* out, size_t count);
+
+/* True when the mapped object no longer carries the ring's name: a writer that
+ * started anew replaced it (or it was removed), so its counters never move again.
+ * False for a closed handle. */
+SVRING_API bool SVRing_Replaced(const SVRingHandle* h);
 
 #ifdef __cplusplus
 }

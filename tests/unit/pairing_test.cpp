@@ -4,6 +4,7 @@
 #include <QUrlQuery>
 
 #include "pairing.h"
+#include "pairing_url.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ TEST(Pairing, NamePercentEncoding) {
         {"", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(percentEncodeName(QString::fromUtf8(c.name)).toStdString(), c.encoded) << c.name;
+        EXPECT_EQ(percentEncode(c.name), c.encoded) << c.name;
 }
 
 TEST(Pairing, ANameCannotBreakTheQuery) {

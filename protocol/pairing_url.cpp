@@ -86,6 +86,34 @@ std::optional<uint16_t> parsePort(std::string_view s) {
 
 }  // namespace
 
+std::string percentEncode(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
+std::string makePairingURL(std::string_view host, uint16_t port, std::string_view name, std::string_view pin) {
+    std::string url(kPrefix);
+    url.append("host=").append(host);
+    url.append("&port=").append(std::to_string(port));
+    url.append("&name=").append(percentEncode(name));
+    url.append("&pin=").append(pin);
+    return url;
+}
+
 std::optional<std::string> percentDecode(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -14,6 +14,15 @@ struct PairingTarget {
     std::string pin;
 };
 
+// The pairing URL that the phone scans:
+//   sonvale://connect?host=<host>&port=<port>&name=<name>&pin=<pin>
+// host and pin go in unchanged, port in plain decimal, name percent-encoded.
+std::string makePairingURL(std::string_view host, uint16_t port, std::string_view name, std::string_view pin);
+
+// Every byte except A-Z, a-z, 0-9 and "-._~" becomes "%" and two uppercase hex
+// digits: " " -> "%20", "&" -> "%26", U+2019 -> "%E2%80%99".
+std::string percentEncode(std::string_view text);
+
 // Parses "sonvale://connect?host=H&port=P&name=N&pin=X" as a QR code carries it.
 // - The scheme and "connect" are matched without regard to case; the query keys
 //   exactly. Keys may come in any order; unknown keys are ignored.
