@@ -4,6 +4,7 @@ if(TARGET sonvale-mic)
     sonvale_add_gtest(mic_unit_tests LABEL unit
         SOURCES unit/latency_control_test.cpp
         LIBS sonvale_mic_core)
+    target_compile_options(mic_unit_tests PRIVATE -Wconversion)
 endif()
 
 if(TARGET sonvale-mic AND TARGET sonvale-phone)

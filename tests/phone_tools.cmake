@@ -6,10 +6,10 @@ if(TARGET sonvale-phone AND TARGET sonvale-ring)
 
     sonvale_add_gtest(phone_tools_unit_tests LABEL unit
         SOURCES
-            unit/pairing_url_test.cpp
             unit/phone_impairment_test.cpp
             unit/ring_level_test.cpp
         LIBS sonvale_phone_core sonvale_ring_tool_core)
+    target_compile_options(phone_tools_unit_tests PRIVATE -Wconversion)
 
     sonvale_add_gtest(ring_follower_tests LABEL unit SANDBOX
         SOURCES unit/ring_follower_test.cpp
