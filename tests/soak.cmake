@@ -14,7 +14,7 @@ endif()
 # The engine killed again and again under the application's controller.
 if(TARGET tarnwell_services)
     add_executable(soak_restarts soak/soak_restarts.cpp)
-    target_link_libraries(soak_restarts PRIVATE tarnwell_services)
+    target_link_libraries(soak_restarts PRIVATE tarnwell_services test_support)
     add_dependencies(soak_restarts sonvale-engine)
     add_test(NAME soak.engine_kills_under_controller_short
         COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:soak_restarts> 10 $<TARGET_FILE:sonvale-engine>)
