@@ -13,7 +13,8 @@ if(TARGET sonvale-phone AND TARGET sonvale-ring)
 
     sonvale_add_gtest(ring_follower_tests LABEL unit SANDBOX
         SOURCES unit/ring_follower_test.cpp
-        LIBS sonvale_ring_tool_core)
+        LIBS sonvale_ring_tool_core sonvale_mic_core)
+    target_compile_options(ring_follower_tests PRIVATE -Wconversion)
 
     sonvale_add_gtest(phone_ring_e2e_tests LABEL e2e SANDBOX TIMEOUT 120
         SOURCES e2e/phone_ring_test.cpp

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <numbers>
 #include <vector>
 
@@ -18,34 +19,24 @@ namespace {
 constexpr double kRate = 48000;
 constexpr size_t kPacket = 960;
 
-// The shared ring's reading rules, in memory.
+// The shared ring's reading rules, in memory: a reader lapped by the writer
+// loses the oldest frames.
 class SimulatedRing : public FrameSource {
 public:
     void write(const std::vector<float>& frames) {
-        for (size_t i = 0; i < frames.size() / 2; ++i) {
-            const size_t slot = (written_ + i) % 48000;
-            data_[2 * slot] = frames[2 * i];
-            data_[2 * slot + 1] = frames[2 * i + 1];
-        }
-        written_ += frames.size() / 2;
+        frames_.insert(frames_.end(), frames.begin(), frames.end());
+        if (frames_.size() > 2 * 48000) frames_.erase(frames_.begin(), frames_.end() - 2 * 48000);
     }
-    uint64_t held() const override { return std::min<uint64_t>(written_ - read_, 48000); }
+    uint64_t held() const override { return frames_.size() / 2; }
     size_t read(float* out, size_t count) override {
-        if (written_ - read_ > 48000) read_ = written_ - 48000;
-        const size_t n = std::min<size_t>(count, written_ - read_);
-        for (size_t i = 0; i < count; ++i) {
-            const size_t slot = (read_ + i) % 48000;
-            out[2 * i] = i < n ? data_[2 * slot] : 0.0f;
-            out[2 * i + 1] = i < n ? data_[2 * slot + 1] : 0.0f;
-        }
-        read_ += n;
+        const size_t n = std::min(count, frames_.size() / 2);
+        std::fill(std::copy_n(frames_.begin(), 2 * n, out), out + 2 * count, 0.0f);
+        frames_.erase(frames_.begin(), frames_.begin() + static_cast<long>(2 * n));
         return n;
     }
 
 private:
-    std::vector<float> data_ = std::vector<float>(2 * 48000);
-    uint64_t written_ = 0;
-    uint64_t read_ = 0;
+    std::deque<float> frames_;
 };
 
 struct Scenario {
