@@ -56,7 +56,7 @@ TEST_P(MicClock, HeldBackTimeStaysNearTheTargetForAMinute) {
     startServer();
     startMic({"--status"});
     startEngine();
-    Recorder recorder;
+    Recorder recorder(server->dir() + "/recording.raw");
     ASSERT_TRUE(recorder.waitForFrames(4800));
     const size_t before = statusLines(*mic).size();
     sendPaced(testsupport::encodeTestSignal(3000, 1000, 1500, 0.5f), rate);

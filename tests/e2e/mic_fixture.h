@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -48,13 +46,13 @@ inline bool waitForOutput(ChildProcess& p, const std::string& text, size_t count
 // (the sandbox runs as root) so that a busy machine does not make it lose audio.
 class Recorder {
 public:
-    Recorder()
-        : path_(tempFile()),
+    explicit Recorder(const std::string& path)
+        : path_(path),
           parecord_("chrt", {"--rr", "3", "parecord", "-d", kUID, "--raw", "--format=float32le",
-                             "--rate=48000", "--channels=2", "--latency-msec=20", path_}) {}
+                             "--rate=48000", "--channels=2", "--latency-msec=20", path}) {}
     ~Recorder() {
-        stop();
-        std::remove(path_.c_str());
+        parecord_.signal(SIGINT);
+        parecord_.waitForExit(20s);
     }
     // The recording so far, interleaved stereo.
     std::vector<float> samples() const {
@@ -67,19 +65,8 @@ public:
     bool waitForFrames(size_t frames) {
         return testsupport::waitFor([&] { return samples().size() / 2 >= frames; }, 30s);
     }
-    void stop() {
-        parecord_.signal(SIGINT);
-        parecord_.waitForExit(20s);
-    }
 
 private:
-    static std::string tempFile() {
-        char path[] = "/tmp/sonvale-rec.XXXXXX";
-        const int fd = mkstemp(path);
-        if (fd >= 0) close(fd);
-        return path;
-    }
-
     std::string path_;
     ChildProcess parecord_;
 };

@@ -86,21 +86,6 @@ TEST(Impairment, RatesAndCountsAgreeWithTheWire) {
     }
 }
 
-TEST(Impairment, BurstLossDropsRunsOfTheGivenLength) {
-    const Wire w = wire(settings(0.02, 5, 0, 0, 0, 3), 5000);
-    int run = 0, runs = 0;
-    for (size_t i = 0; i <= w.lost.size(); ++i) {
-        if (i < w.lost.size() && w.lost[i]) {
-            ++run;
-        } else if (run > 0) {
-            EXPECT_EQ(run % 5, 0) << run;  // back-to-back events join runs
-            ++runs;
-            run = 0;
-        }
-    }
-    EXPECT_GT(runs, 0);
-}
-
 TEST(Impairment, DelaysStayWithinTheJitterAndHoldBackBounds) {
     Impairment impairment(settings(0, 1, 0.5, 0.5, 5, 9));
     for (int i = 0; i < 1000; ++i) {
