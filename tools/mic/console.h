@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "status_line.h"
+
 // The tool's output: events as "[mic] " lines on standard output (a desktop
 // session's journal collects them), errors on standard error, and the status
 // line either redrawn in place on a terminal, printed as lines, or not at all.
@@ -9,8 +11,9 @@ class Console {
 public:
     enum class StatusMode { live, lines, off };
 
-    explicit Console(StatusMode mode) : mode_(mode) {}
-    ~Console();
+    explicit Console(StatusMode mode) : mode_(mode), live_(stdout, mode == StatusMode::live) {}
+    // The last live status stays on screen.
+    ~Console() { live_.keep(); }
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
@@ -19,8 +22,6 @@ public:
     void status(const std::string& text);
 
 private:
-    void clearLiveLine();
-
     StatusMode mode_;
-    bool liveLineShown_ = false;
+    StatusLine live_;
 };

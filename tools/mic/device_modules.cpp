@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "sonvale_protocol.h"
+
 namespace DeviceModules {
 
 namespace {
@@ -15,10 +17,10 @@ std::string sinkArguments() {
 }
 
 std::string sourceArguments() {
-    return "master=" + std::string(kSinkName) + ".monitor source_name=" + std::string(kSourceName) +
+    return "master=" + std::string(kSinkName) + ".monitor source_name=" + std::string(sonvale::kDeviceUID) +
            " channels=2 channel_map=front-left,front-right master_channel_map=front-left,front-right remix=no"
            " source_properties=\"device.description='" +
-           std::string(kSourceDescription) + "' device.icon_name=audio-input-microphone\"";
+           std::string(sonvale::kDeviceName) + "' device.icon_name=audio-input-microphone\"";
 }
 
 std::string argumentValue(std::string_view arguments, std::string_view key) {
@@ -52,7 +54,7 @@ std::string argumentValue(std::string_view arguments, std::string_view key) {
 
 bool isOurs(std::string_view arguments) {
     return argumentValue(arguments, "sink_name") == kSinkName ||
-           argumentValue(arguments, "source_name") == kSourceName;
+           argumentValue(arguments, "source_name") == sonvale::kDeviceUID;
 }
 
 }  // namespace DeviceModules

@@ -9,8 +9,6 @@
 // recognises modules left behind by a run that crashed.
 namespace DeviceModules {
 
-inline constexpr std::string_view kSourceName = "SonvaleDevice_UID";
-inline constexpr std::string_view kSourceDescription = "Tarnwell";
 inline constexpr std::string_view kSinkName = "sonvale_mic_feed";
 inline constexpr std::string_view kSinkDescription = "Tarnwell microphone feed";
 inline constexpr std::string_view kSinkModule = "module-null-sink";

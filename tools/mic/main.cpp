@@ -2,7 +2,6 @@
 // on the sound server and plays the phone's audio from the ring into it, paced by
 // the server's requests, keeping the held-back time near a small target.
 #include <pulse/pulseaudio.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -17,29 +16,18 @@
 #include "mic_feed.h"
 #include "mic_status.h"
 #include "notify_socket.h"
+#include "options.h"
 #include "realtime.h"
 #include "ring_reader.h"
+#include "signal_watch.h"
+#include "sonvale_protocol.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-volatile sig_atomic_t g_stop = 0;
-
-void onSignal(int) {
-    g_stop = 1;
-}
-
-void installSignals() {
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: the signal ends the poll at once
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-}
+using tool_options::addRanged;
 
 constexpr const char* kLockPath = "/dev/shm/sonvale-mic.lock";
 constexpr auto kRingCheckInterval = 100ms;
@@ -56,6 +44,25 @@ struct Options {
 
 struct MainloopFree {
     void operator()(pa_mainloop* m) const { pa_mainloop_free(m); }
+};
+
+// A stop signal wakes the main loop's poll at once: its descriptor is one of
+// the loop's inputs.
+class StopWatch {
+public:
+    StopWatch(pa_mainloop_api* api, SignalWatch& signals)
+        : api_(api), event_(api->io_new(api, signals.fd(), PA_IO_EVENT_INPUT, onInput, &signals)) {}
+    ~StopWatch() { api_->io_free(event_); }
+    StopWatch(const StopWatch&) = delete;
+    StopWatch& operator=(const StopWatch&) = delete;
+
+private:
+    static void onInput(pa_mainloop_api*, pa_io_event*, int, pa_io_event_flags_t, void* signals) {
+        static_cast<SignalWatch*>(signals)->stopRequested();  // drains the descriptor
+    }
+
+    pa_mainloop_api* api_;
+    pa_io_event* event_;
 };
 
 MicStatus collectStatus(MicFeed& feed, const RingReader& ring, const MicBridge& bridge, double targetMs) {
@@ -90,7 +97,8 @@ int run(const Options& options) {
             return 1;
     }
 
-    installSignals();
+    SignalWatch signals;
+    std::signal(SIGPIPE, SIG_IGN);
     console.event("Running at " + raiseToRealtime());
     std::unique_ptr<pa_mainloop, MainloopFree> mainloop(pa_mainloop_new());
     if (!mainloop) {
@@ -102,6 +110,7 @@ int run(const Options& options) {
     MicBridge bridge(pa_mainloop_get_api(mainloop.get()), feed, options.bridge,
                      [&console](const std::string& line) { console.event(line); });
     NotifySocket notify;
+    StopWatch stopWatch(pa_mainloop_get_api(mainloop.get()), signals);
 
     bool ready = false;
     bool stopping = false;
@@ -110,7 +119,7 @@ int run(const Options& options) {
     Clock::time_point nextStatus = Clock::now() + kStatusInterval;
     while (true) {
         const Clock::time_point now = Clock::now();
-        if (g_stop != 0 && !stopping) {
+        if (!stopping && signals.stopRequested()) {
             stopping = true;
             stopDeadline = now + kShutdownLimit;
             notify.send("STOPPING=1");
@@ -158,31 +167,26 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    CLI::App app{
-        "sonvale-mic publishes the \"Tarnwell\" microphone (source SonvaleDevice_UID) on the\n"
-        "sound server (PulseAudio or PipeWire) and plays the phone's audio from the\n"
-        "engine's shared ring into it. It removes the device when it exits (SIGINT, SIGTERM).",
-        "sonvale-mic"};
+    CLI::App app{"sonvale-mic publishes the \"" + std::string(sonvale::kDeviceName) +
+                     "\" microphone (source " + sonvale::kDeviceUID +
+                     ") on the\n"
+                     "sound server (PulseAudio or PipeWire) and plays the phone's audio from the\n"
+                     "engine's shared ring into it. It removes the device when it exits (SIGINT, SIGTERM).",
+                 "sonvale-mic"};
     app.get_formatter()->column_width(22);
-    app.add_option("--target", options.latency.targetMs,
-                   "Held-back time to keep, in ms (default 40, 10 to 500)")
-        ->option_text("MS")
-        ->check(CLI::Range(10.0, 500.0));
-    app.add_option("--excess", options.latency.excessMs,
-                   "Held-back time above the target that is dropped at once\n"
-                   "rather than resampled away, in ms (default 30, 5 to 1000)")
-        ->option_text("MS")
-        ->check(CLI::Range(5.0, 1000.0));
-    app.add_option("--max-adjust", options.maxAdjustPercent,
-                   "Largest resampling step for a phone whose clock runs fast\n"
-                   "or slow, in percent (default 1.0, 0.1 to 5)")
-        ->option_text("PERCENT")
-        ->check(CLI::Range(0.1, 5.0));
-    app.add_option("--latency", options.bridge.latencyMs,
-                   "Sound-server buffer of the device's playback, in ms\n"
-                   "(default 20, 5 to 500)")
-        ->option_text("MS")
-        ->check(CLI::Range(5.0, 500.0));
+    addRanged(app, "--target", options.latency.targetMs, 10.0, 500.0, "Held-back time to keep, in ms")
+        ->option_text("MS");
+    addRanged(app, "--excess", options.latency.excessMs, 5.0, 1000.0,
+              "Held-back time above the target that is dropped at once\n"
+              "rather than resampled away, in ms")
+        ->option_text("MS");
+    addRanged(app, "--max-adjust", options.maxAdjustPercent, 0.1, 5.0,
+              "Largest resampling step for a phone whose clock runs fast\n"
+              "or slow, in percent")
+        ->option_text("PERCENT");
+    addRanged(app, "--latency", options.bridge.latencyMs, 5.0, 500.0,
+              "Sound-server buffer of the device's playback,\nin ms")
+        ->option_text("MS");
     app.add_option("--server", options.bridge.server,
                    "Sound server to publish on, as PULSE_SERVER names it\n"
                    "(default: the session's)")

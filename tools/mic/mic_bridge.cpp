@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device_modules.h"
+#include "sonvale_protocol.h"
 
 namespace {
 using namespace std::chrono_literals;
@@ -337,8 +338,8 @@ void MicBridge::restartSinkClock() {
 void MicBridge::finishPublishing() {
     stage_ = Stage::published;
     settled_ = true;
-    log_("Device " + std::string(DeviceModules::kSourceName) + " (\"" +
-         std::string(DeviceModules::kSourceDescription) + "\") published on " + serverName_);
+    log_("Device " + std::string(sonvale::kDeviceUID) + " (\"" + std::string(sonvale::kDeviceName) +
+         "\") published on " + serverName_);
 }
 
 void MicBridge::onWrite(pa_stream* s, size_t bytes, void* self) {
@@ -395,7 +396,7 @@ void MicBridge::shutdown() {
 }
 
 void MicBridge::finishShutdown(bool removed) {
-    if (removed) log_("Device " + std::string(DeviceModules::kSourceName) + " removed");
+    if (removed) log_("Device " + std::string(sonvale::kDeviceUID) + " removed");
     context_.reset();
     finished_ = true;
 }

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <memory>
 
 #include "frame_source.h"
-#include "sv_ring.h"
+#include "sv_ring.hpp"
 
-// The ring's consuming reader. Owns one attachment; follows engine restarts,
-// which replace the shared-memory object by a new one with the same name.
+// The ring's consuming reader, following engine restarts: a new engine replaces
+// the ring by a new object of the same name.
 class RingReader : public FrameSource {
 public:
     enum class Change {
@@ -17,26 +16,15 @@ public:
         reattached,  // a new engine replaced the ring
     };
 
-    RingReader() = default;
-    ~RingReader() override;
-    RingReader(const RingReader&) = delete;
-    RingReader& operator=(const RingReader&) = delete;
-
-    // Attaches when no ring is mapped yet, or reopens the name when the mapped
-    // object is no longer the one the name refers to (or its write index went
-    // backwards). Cheap enough to call a few times a second.
+    // Attaches when no ring is mapped yet, or to the new ring once the mapped
+    // one was replaced. Until the new ring exists the old one stays mapped, so
+    // its last frames are still played. Cheap enough to call a few times a second.
     Change refresh();
-    bool attached() const { return handle_.base != nullptr; }
+    bool attached() const { return ring_ != nullptr; }
 
     uint64_t held() const override;
     size_t read(float* out, size_t count) override;
 
 private:
-    bool open();
-    uint64_t writeIndex() const;
-
-    SVRingHandle handle_{-1, nullptr};
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
-    uint64_t lastWriteIndex_ = 0;
+    std::unique_ptr<svring::Ring> ring_;
 };

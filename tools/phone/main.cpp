@@ -10,21 +10,22 @@
 #include <string>
 
 #include "encoded_source.h"
+#include "json_object.h"
 #include "ogg_opus_source.h"
+#include "options.h"
 #include "pairing_url.h"
 #include "phone_session.h"
 #include "signal_source.h"
+#include "sonvale_protocol.h"
 #include "sound_file_source.h"
 
 namespace {
 
-enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kEngine = 3 };
+using tool_options::addRanged;
+using tool_options::addWithDefault;
+using tool_options::quiet;
 
-// The help text states every range in words; the validator's own note would repeat it.
-CLI::Validator quiet(CLI::Validator v) {
-    v.description("");
-    return v;
-}
+enum Exit { kOk = 0, kFailed = 1, kUsage = 2, kEngine = 3 };
 
 struct Options {
     std::string url;
@@ -73,16 +74,29 @@ void printSummary(const Options& o, const PhoneSummary& s) {
     const double seconds = static_cast<double>(s.frames) / 48000.0;
     const double avg = s.rtt.count > 0 ? s.rtt.sumMs / static_cast<double>(s.rtt.count) : 0.0;
     if (o.json) {
-        std::printf("{\"result\":\"%s\",\"host\":%s,\"port\":%u,\"name\":%s,\"packets\":%" PRIu64
-                    ",\"seconds\":%.3f,"
-                    "\"firstSeq\":%u,\"lastSeq\":%u,\"sent\":%" PRIu64 ",\"dropped\":%" PRIu64
-                    ",\"reordered\":%" PRIu64 ",\"duplicated\":%" PRIu64 ",\"sendErrors\":%" PRIu64
-                    ",\"reconnects\":%" PRIu64 ",\"rtt\":{\"count\":%" PRIu64
-                    ",\"minMs\":%.3f,\"avgMs\":%.3f,\"maxMs\":%.3f},\"message\":%s}\n",
-                    resultName(s.result), jsonString(o.session.host).c_str(), o.session.audioPort,
-                    jsonString(o.session.name).c_str(), s.packets, seconds, s.firstSeq, s.lastSeq,
-                    s.datagrams, s.dropped, s.reordered, s.duplicated, s.sendErrors, s.reconnects,
-                    s.rtt.count, s.rtt.minMs, avg, s.rtt.maxMs, jsonString(s.message).c_str());
+        JsonObject rtt;
+        rtt.integer("count", s.rtt.count)
+            .number("minMs", s.rtt.minMs, 3)
+            .number("avgMs", avg, 3)
+            .number("maxMs", s.rtt.maxMs, 3);
+        JsonObject json;
+        json.text("result", resultName(s.result))
+            .text("host", o.session.host)
+            .integer("port", o.session.audioPort)
+            .text("name", o.session.name)
+            .integer("packets", s.packets)
+            .number("seconds", seconds, 3)
+            .integer("firstSeq", s.firstSeq)
+            .integer("lastSeq", s.lastSeq)
+            .integer("sent", s.datagrams)
+            .integer("dropped", s.dropped)
+            .integer("reordered", s.reordered)
+            .integer("duplicated", s.duplicated)
+            .integer("sendErrors", s.sendErrors)
+            .integer("reconnects", s.reconnects)
+            .object("rtt", rtt)
+            .text("message", s.message);
+        std::printf("%s\n", json.str().c_str());
         return;
     }
     if (s.packets == 0) return;
@@ -101,23 +115,23 @@ void addOptions(CLI::App& app, Options& o) {
     app.add_option(
            "--url", o.url,
            "Pairing URL as the QR code carries it: sonvale://connect?host=...&port=...&name=...&pin=...; "
-           "its port is the audio port, the control port is always 47811")
+           "its port is the audio port, the control port is always " +
+               std::to_string(sonvale::kControlPort))
         ->type_name("URL")
         ->group(target);
-    app.add_option("--host", o.session.host, "Engine host name or IPv4 address (default 127.0.0.1)")
+    addWithDefault(app, "--host", o.session.host, "Engine host name or IPv4 address")
         ->type_name("HOST")
         ->group(target);
-    app.add_option("--port", o.session.audioPort, "Engine UDP audio port (default 47810)")
+    addRanged(app, "--port", o.session.audioPort, uint16_t{1}, uint16_t{65535}, "Engine UDP audio port")
         ->type_name("PORT")
-        ->check(quiet(CLI::Range(1, 65535)))
         ->group(target);
     app.add_option("--pin", o.session.pin, "Pairing PIN (default: none, for an engine started without a PIN)")
         ->type_name("PIN")
         ->group(target);
-    app.add_option(
-           "--connect-timeout", o.session.connectTimeoutSeconds,
-           "Seconds to wait for the engine to appear, or to come back after it went away; 0 waits for "
-           "ever (default 30)")
+    addWithDefault(
+        app, "--connect-timeout", o.session.connectTimeoutSeconds,
+        "Seconds to wait for the engine to appear, or to come back after it went away; 0 waits for "
+        "ever")
         ->type_name("SECONDS")
         ->check(quiet(CLI::NonNegativeNumber))
         ->group(target);
@@ -135,7 +149,8 @@ void addOptions(CLI::App& app, Options& o) {
            "stereo")
         ->type_name("FILE")
         ->group(source);
-    app.add_option("--tone", o.toneHz, "Sine tone of this frequency, in Hz, on both channels (default: none)")
+    app.add_option("--tone", o.toneHz,
+                   "Sine tone of this frequency, in Hz, on both channels, 1 to 23999 (default: none)")
         ->type_name("HZ")
         ->check(quiet(CLI::Range(1.0, 23999.0)))
         ->group(source);
@@ -147,13 +162,11 @@ void addOptions(CLI::App& app, Options& o) {
            "Ogg Opus file whose packets are sent unchanged, each paced by its own duration (default: none)")
         ->type_name("FILE")
         ->group(source);
-    app.add_option("--level", o.levelDbfs, "Peak level of --tone and --sweep, in dBFS (default -6)")
+    addRanged(app, "--level", o.levelDbfs, -120.0, 0.0, "Peak level of --tone and --sweep, in dBFS")
         ->type_name("DBFS")
-        ->check(quiet(CLI::Range(-120.0, 0.0)))
         ->group(source);
-    app.add_option("--bitrate", o.bitrateKbps, "Opus encoder bitrate, in kbit/s, 6 to 510 (default 96)")
+    addRanged(app, "--bitrate", o.bitrateKbps, 6, 510, "Opus encoder bitrate, in kbit/s")
         ->type_name("KBIT/S")
-        ->check(quiet(CLI::Range(6, 510)))
         ->group(source);
     app.add_flag("--loop", o.loop, "Start a file over at its end, without a gap (default off)")
         ->group(source);
@@ -186,31 +199,23 @@ void addOptions(CLI::App& app, Options& o) {
 
     const std::string network = "Simulated network (reproducible with --seed)";
     ImpairmentSettings& imp = o.session.impairment;
-    app.add_option("--loss", imp.loss, "Chance that a packet starts a loss, probability 0 to 1 (default 0)")
+    addRanged(app, "--loss", imp.loss, 0.0, 1.0, "Chance that a packet starts a loss, probability")
         ->type_name("P")
-        ->check(quiet(CLI::Range(0.0, 1.0)))
         ->group(network);
-    app.add_option("--burst-loss", imp.burstLoss,
-                   "Consecutive packets that one loss drops, in packets (default 1)")
+    addRanged(app, "--burst-loss", imp.burstLoss, 1u, 1000u, "Consecutive packets that one loss drops")
         ->type_name("N")
-        ->check(quiet(CLI::Range(1u, 1000u)))
         ->group(network);
-    app.add_option("--reorder", imp.reorder,
-                   "Chance that a packet is held back behind the next one, probability 0 to 1 (default 0)")
+    addRanged(app, "--reorder", imp.reorder, 0.0, 1.0,
+              "Chance that a packet is held back behind the next one, probability")
         ->type_name("P")
-        ->check(quiet(CLI::Range(0.0, 1.0)))
         ->group(network);
-    app.add_option("--duplicate", imp.duplicate,
-                   "Chance that a packet is sent twice, probability 0 to 1 (default 0)")
+    addRanged(app, "--duplicate", imp.duplicate, 0.0, 1.0, "Chance that a packet is sent twice, probability")
         ->type_name("P")
-        ->check(quiet(CLI::Range(0.0, 1.0)))
         ->group(network);
-    app.add_option("--jitter", imp.jitterMs,
-                   "Random extra delay of every datagram, 0 to MS milliseconds (default 0)")
+    addRanged(app, "--jitter", imp.jitterMs, 0.0, 10000.0, "Random extra delay of every datagram, in ms")
         ->type_name("MS")
-        ->check(quiet(CLI::Range(0.0, 10000.0)))
         ->group(network);
-    app.add_option("--seed", imp.seed, "Seed of the simulated network's random choices (default 1)")
+    addWithDefault(app, "--seed", imp.seed, "Seed of the simulated network's random choices")
         ->type_name("N")
         ->group(network);
 }
@@ -252,9 +257,9 @@ std::string checkOptions(const CLI::App& app, Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{
-        "sonvale-phone: a phone in a terminal. Pairs with a running sonvale-engine (control port 47811) and "
-        "streams 20 ms Opus packets to its audio port, paced in real time."};
+    CLI::App app{"sonvale-phone: a phone in a terminal. Pairs with a running sonvale-engine (control port " +
+                 std::to_string(sonvale::kControlPort) +
+                 ") and streams 20 ms Opus packets to its audio port, paced in real time."};
     app.footer(
         "Exit status: 0 streamed to the end or stopped by Ctrl-C, 1 a source, file or socket failed, 2 wrong "
         "usage, 3 the engine refused the PIN or could not be reached.\n"

@@ -15,12 +15,13 @@
 #include "packet_source.h"
 #include "send_schedule.h"
 #include "signal_watch.h"
+#include "sonvale_protocol.h"
 #include "status_line.h"
 
 struct PhoneSettings {
     std::string host = "127.0.0.1";
-    uint16_t audioPort = 47810;
-    uint16_t controlPort = 47811;
+    uint16_t audioPort = sonvale::kAudioPort;
+    uint16_t controlPort = sonvale::kControlPort;
     std::string pin;
     std::string name;  // the computer's name from a pairing URL; shown only
     std::optional<int> mode;

@@ -24,7 +24,7 @@ std::unique_ptr<SoundFileSource> SoundFileSource::open(const std::string& path, 
         error = path + ": holds no audio";
         return nullptr;
     }
-    std::unique_ptr<SoundFileSource> source(new SoundFileSource(file, info.samplerate, info.channels, loop));
+    std::unique_ptr<SoundFileSource> source(new SoundFileSource(file, info.channels, loop));
     if (info.samplerate != kRate) {
         soxr_error_t soxrError = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
@@ -38,8 +38,8 @@ std::unique_ptr<SoundFileSource> SoundFileSource::open(const std::string& path, 
     return source;
 }
 
-SoundFileSource::SoundFileSource(sf_private_tag* file, int rate, int channels, bool loop)
-    : file_(file), rate_(rate), channels_(channels), loop_(loop) {}
+SoundFileSource::SoundFileSource(sf_private_tag* file, int channels, bool loop)
+    : file_(file), channels_(channels), loop_(loop) {}
 
 SoundFileSource::~SoundFileSource() {
     if (resampler_ != nullptr) soxr_delete(resampler_);

@@ -24,17 +24,13 @@ public:
     long read(float* out, size_t frames) override;
     std::string errorText() const override { return error_; }
 
-    int fileRate() const { return rate_; }
-    int fileChannels() const { return channels_; }
-
 private:
-    SoundFileSource(sf_private_tag* file, int rate, int channels, bool loop);
+    SoundFileSource(sf_private_tag* file, int channels, bool loop);
     // Reads up to frames of the file as stereo into input_; 0 at its end, -1 on error.
     long readStereo(size_t frames);
 
     sf_private_tag* file_;
     soxr* resampler_ = nullptr;  // null when the file is already at 48 kHz
-    int rate_;
     int channels_;
     bool loop_;
     bool inputDone_ = false;

@@ -1,13 +1,14 @@
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "commands.h"
+#include "json_object.h"
 #include "level_meter.h"
-#include "ring_view.h"
 #include "signal_watch.h"
 #include "status_line.h"
-#include "sv_ring.h"
+#include "sv_ring.hpp"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -17,7 +18,7 @@ constexpr int kBarWidth = 30;
 }  // namespace
 
 int runLevel(const LevelOptions& o, SignalWatch& signals, StatusLine& line) {
-    RingView view;
+    svring::Ring view;
     std::vector<float> window(2 * kWindowFrames);
     const auto start = Clock::now();
     auto next = start;
@@ -26,37 +27,44 @@ int runLevel(const LevelOptions& o, SignalWatch& signals, StatusLine& line) {
 
     for (;;) {
         if (view.isOpen() && view.replaced()) view.close();
-        if (!view.isOpen()) view.open();
+        if (!view.isOpen()) view.open(svring::Ring::Access::look);
 
         double left = kSilenceDb;
         double right = kSilenceDb;
         bool moving = false;
         if (view.isOpen()) {
-            const uint64_t w = view.writeIndex();
-            const size_t count = static_cast<size_t>(std::min<uint64_t>(w, kWindowFrames));
-            view.copyFrames(w - count, count, window.data());
-            left = rmsDb(window.data(), count, 0);
-            right = rmsDb(window.data(), count, 1);
+            // A ring younger than the window is measured over the frames it has.
+            const uint64_t w = view.copyNewest(window.data(), kWindowFrames);
+            const auto count = static_cast<size_t>(std::min<uint64_t>(w, kWindowFrames));
+            const float* newest = window.data() + 2 * (kWindowFrames - count);
+            left = rmsDb(newest, count, 0);
+            right = rmsDb(newest, count, 1);
             moving = w != previous;
             previous = w;
         }
         const double t = std::chrono::duration<double>(Clock::now() - start).count();
-        char text[256];
+        std::string text;
         if (o.json) {
-            std::snprintf(text, sizeof text,
-                          "{\"t\":%.2f,\"present\":%s,\"writing\":%s,\"leftDb\":%.1f,\"rightDb\":%.1f}", t,
-                          view.isOpen() ? "true" : "false", moving ? "true" : "false", left, right);
+            JsonObject json;
+            json.number("t", t, 2)
+                .boolean("present", view.isOpen())
+                .boolean("writing", moving)
+                .number("leftDb", left, 1)
+                .number("rightDb", right, 1);
+            text = json.str();
         } else if (!view.isOpen()) {
-            std::snprintf(text, sizeof text, "waiting for the engine (no ring " SVRING_NAME ")");
+            text = "waiting for the engine (no ring " SVRING_NAME ")";
         } else {
-            std::snprintf(text, sizeof text, "L %6.1f dB %s  R %6.1f dB %s%s", left,
+            char meter[256];
+            std::snprintf(meter, sizeof meter, "L %6.1f dB %s  R %6.1f dB %s%s", left,
                           meterBar(left, kBarWidth).c_str(), right, meterBar(right, kBarWidth).c_str(),
                           moving ? "" : "  (no new audio)");
+            text = meter;
         }
         if (inPlace) {
             line.show(text);
         } else {
-            std::printf("%s\n", text);
+            std::printf("%s\n", text.c_str());
             std::fflush(stdout);
         }
 

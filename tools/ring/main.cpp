@@ -3,22 +3,17 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "options.h"
 #include "signal_watch.h"
 #include "status_line.h"
+#include "sv_ring.h"
 
-namespace {
-
-CLI::Validator quiet(CLI::Validator v) {
-    v.description("");
-    return v;
-}
-
-}  // namespace
+using tool_options::addRanged;
+using tool_options::quiet;
 
 int main(int argc, char** argv) {
-    CLI::App app{
-        "sonvale-ring: see and hear what arrives in the shared audio ring /sonvale_ring "
-        "(48 kHz stereo float, one second long)."};
+    CLI::App app{"sonvale-ring: see and hear what arrives in the shared audio ring " SVRING_NAME
+                 " (48 kHz stereo float, one second long)."};
     // One --help shows every command with all its options.
     app.set_help_flag();
     app.set_help_all_flag("-h,--help", "Print this help, with every command and option, and exit");
@@ -35,10 +30,8 @@ int main(int argc, char** argv) {
         "Show the ring's counters, how far the consuming reader lags and whether the writer is alive "
         "(its write index moves)");
     statusCmd->add_flag("--watch", status.watch, "Repeat until interrupted (default off: show once)");
-    statusCmd
-        ->add_option("--interval", status.intervalMs, "Time between --watch samples, in ms (default 1000)")
-        ->type_name("MS")
-        ->check(quiet(CLI::Range(10, 3600000)));
+    addRanged(*statusCmd, "--interval", status.intervalMs, 10, 3600000, "Time between --watch samples, in ms")
+        ->type_name("MS");
     statusCmd->add_flag("--json", status.json, "One JSON object per sample (default off)");
 
     RecordOptions record;

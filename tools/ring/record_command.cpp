@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "json_object.h"
 #include "ring_follower.h"
 #include "signal_watch.h"
 #include "status_line.h"
@@ -77,10 +78,14 @@ int runRecord(const RecordOptions& o, SignalWatch& signals, StatusLine& line) {
 
     const double seconds = static_cast<double>(wav.framesWritten()) / 48000.0;
     if (o.json) {
-        std::printf("{\"path\":%s,\"mode\":\"%s\",\"frames\":%" PRIu64
-                    ",\"seconds\":%.3f,\"framesLost\":%" PRIu64 ",\"restartsFollowed\":%" PRIu64 "}\n",
-                    jsonString(o.path).c_str(), o.consume ? "consume" : "look", wav.framesWritten(), seconds,
-                    follower.framesLost(), follower.restartsFollowed());
+        JsonObject json;
+        json.text("path", o.path)
+            .text("mode", o.consume ? "consume" : "look")
+            .integer("frames", wav.framesWritten())
+            .number("seconds", seconds, 3)
+            .integer("framesLost", follower.framesLost())
+            .integer("restartsFollowed", follower.restartsFollowed());
+        std::printf("%s\n", json.str().c_str());
     } else {
         std::printf("%s: %" PRIu64 " frames (%.2f s) recorded, %" PRIu64 " lost to overwriting, %" PRIu64
                     " engine restarts followed\n",

@@ -1,23 +1,19 @@
 #include "ring_follower.h"
 
-#include "sv_ring.h"
+#include <algorithm>
 
 namespace {
 constexpr uint64_t kRingFrames = SVRING_FRAMES;
-}
-
-bool RingFollower::isOpen() const {
-    return mode_ == Mode::LookOnly ? view_.isOpen() : consumer_.isOpen();
-}
-
-bool RingFollower::replaced() const {
-    return mode_ == Mode::LookOnly ? view_.replaced() : consumer_.replaced();
-}
+// A copy that the writer overtook starts again this far ahead of the oldest
+// frame still present, so the writer's next packets cannot overtake it too.
+constexpr uint64_t kOvertakenMargin = 4800;
+}  // namespace
 
 bool RingFollower::attach(bool fromStart) {
+    const auto access = mode_ == Mode::LookOnly ? svring::Ring::Access::look : svring::Ring::Access::consume;
+    if (!ring_.open(access)) return false;
     if (mode_ == Mode::LookOnly) {
-        if (!view_.open()) return false;
-        const uint64_t w = view_.writeIndex();
+        const uint64_t w = ring_.writeIndex();
         if (!fromStart) {
             position_ = w;
         } else if (w > kRingFrames) {
@@ -26,13 +22,10 @@ bool RingFollower::attach(bool fromStart) {
         } else {
             position_ = 0;
         }
-        return true;
-    }
-    if (!consumer_.open()) return false;
-    if (!fromStart) {
+    } else if (!fromStart) {
         // Start from now: what waited before recording began is not part of it.
         std::vector<float> discard(2 * kRingFrames);
-        consumer_.read(discard.data(), kRingFrames);
+        ring_.read(discard.data(), kRingFrames);
     }
     return true;
 }
@@ -43,14 +36,13 @@ size_t RingFollower::read(std::vector<float>& out) {
 
 RingFollower::Progress RingFollower::poll(std::vector<float>& out) {
     size_t frames = 0;
-    if (isOpen() && replaced()) {
+    if (ring_.isOpen() && ring_.replaced()) {
         // The old object stays mapped: take what its engine wrote last, then let go.
         frames += read(out);
-        view_.close();
-        consumer_.close();
+        ring_.close();
         lostRing_ = true;
     }
-    if (!isOpen()) {
+    if (!ring_.isOpen()) {
         const bool fromStart = !firstPoll_;
         firstPoll_ = false;
         if (!attach(fromStart)) return {false, frames};
@@ -63,38 +55,37 @@ RingFollower::Progress RingFollower::poll(std::vector<float>& out) {
 }
 
 size_t RingFollower::readLookOnly(std::vector<float>& out) {
-    const uint64_t w = view_.writeIndex();
-    if (w < position_) position_ = w;  // cannot happen within one ring object
-    if (w - position_ > kRingFrames) {
-        lost_ += w - position_ - kRingFrames;
-        position_ = w - kRingFrames;
-    }
-    const auto count = static_cast<size_t>(w - position_);
     const size_t start = out.size();
-    out.resize(start + 2 * count);
-    view_.copyFrames(position_, count, out.data() + start);
-
-    // Frames the writer reached again while they were being copied may be torn.
-    const uint64_t after = view_.writeIndex();
-    if (after > position_ + kRingFrames) {
-        const auto torn = static_cast<size_t>(std::min<uint64_t>(after - kRingFrames - position_, count));
-        out.erase(out.begin() + static_cast<long>(start), out.begin() + static_cast<long>(start + 2 * torn));
-        lost_ += torn;
+    for (;;) {
+        const uint64_t w = ring_.writeIndex();
+        if (w < position_) position_ = w;  // cannot happen within one ring object
+        if (w - position_ > kRingFrames) {
+            lost_ += w - position_ - kRingFrames;
+            position_ = w - kRingFrames;
+        }
+        const auto count = static_cast<size_t>(w - position_);
+        out.resize(start + 2 * count);
+        if (count == 0 || ring_.copyFrames(position_, out.data() + start, count) == count) {
+            position_ = w;
+            return count;
+        }
+        // The writer overtook the copy: the oldest frames may be torn.
+        const uint64_t restart = ring_.writeIndex() - kRingFrames + kOvertakenMargin;
+        lost_ += restart - position_;
+        position_ = restart;
     }
-    position_ = w;
-    return (out.size() - start) / 2;
 }
 
 size_t RingFollower::readConsuming(std::vector<float>& out) {
-    const uint64_t w = consumer_.writeIndex();
-    const uint64_t r = consumer_.readIndex();
+    const uint64_t w = ring_.writeIndex();
+    const uint64_t r = ring_.readIndex();
     const uint64_t waiting = w - r;
     if (waiting > kRingFrames) lost_ += waiting - kRingFrames;
     const auto count = static_cast<size_t>(std::min(waiting, kRingFrames));
     if (count == 0) return 0;
     const size_t start = out.size();
     out.resize(start + 2 * count);
-    const size_t real = consumer_.read(out.data() + start, count);
+    const size_t real = ring_.read(out.data() + start, count);
     out.resize(start + 2 * real);
     return real;
 }

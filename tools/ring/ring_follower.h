@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ring_consumer.h"
-#include "ring_view.h"
+#include "sv_ring.hpp"
 
 // Hands out every frame the engine writes into the ring, once and in order, and
 // follows the ring when a restarted engine replaces it.
@@ -33,16 +32,13 @@ public:
     uint64_t framesLost() const { return lost_; }
 
 private:
-    bool isOpen() const;
-    bool replaced() const;
     bool attach(bool fromStart);
     size_t read(std::vector<float>& out);
     size_t readLookOnly(std::vector<float>& out);
     size_t readConsuming(std::vector<float>& out);
 
     Mode mode_;
-    RingView view_;
-    RingConsumer consumer_;
+    svring::Ring ring_;
     bool firstPoll_ = true;
     bool lostRing_ = false;  // the ring we followed was replaced; the next one counts as a restart
     uint64_t position_ = 0;  // look-only: the next running frame index to copy

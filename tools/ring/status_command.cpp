@@ -3,10 +3,10 @@
 #include <string>
 
 #include "commands.h"
-#include "ring_view.h"
+#include "json_object.h"
 #include "signal_watch.h"
 #include "status_line.h"
-#include "sv_ring.h"
+#include "sv_ring.hpp"
 
 namespace {
 
@@ -25,17 +25,19 @@ std::string describe(const Snapshot& s, bool json) {
     const uint64_t unread = s.writeIndex - s.readIndex;
     const double lagMs = static_cast<double>(unread) / 48.0;
     const bool lapped = unread > SVRING_FRAMES;
-    char text[512];
     if (json) {
-        if (!s.present) return "{\"ring\":\"" SVRING_NAME "\",\"present\":false}";
-        std::snprintf(text, sizeof text,
-                      "{\"ring\":\"" SVRING_NAME "\",\"present\":true,\"writeIndex\":%" PRIu64
-                      ",\"readIndex\":%" PRIu64 ",\"unreadFrames\":%" PRIu64
-                      ",\"lagMs\":%.1f,\"lapped\":%s,\"writerAlive\":%s}",
-                      s.writeIndex, s.readIndex, unread, lagMs, lapped ? "true" : "false",
-                      s.writerAlive ? "true" : "false");
-        return text;
+        JsonObject object;
+        object.text("ring", SVRING_NAME).boolean("present", s.present);
+        if (!s.present) return object.str();
+        object.integer("writeIndex", s.writeIndex)
+            .integer("readIndex", s.readIndex)
+            .integer("unreadFrames", unread)
+            .number("lagMs", lagMs, 1)
+            .boolean("lapped", lapped)
+            .boolean("writerAlive", s.writerAlive);
+        return object.str();
     }
+    char text[512];
     if (!s.present) return SVRING_NAME ": absent (no engine has started)";
     std::snprintf(text, sizeof text,
                   SVRING_NAME ": written %" PRIu64 " frames (%.2f s), consumed %" PRIu64
@@ -49,10 +51,10 @@ std::string describe(const Snapshot& s, bool json) {
 }  // namespace
 
 int runStatus(const StatusOptions& o, SignalWatch& signals, StatusLine& line) {
-    RingView view;
+    svring::Ring view;
     if (!o.watch) {
         Snapshot s;
-        s.present = view.open();
+        s.present = view.open(svring::Ring::Access::look);
         if (s.present) {
             const uint64_t before = view.writeIndex();
             signals.sleepFor(kAliveWindowMs);
@@ -70,7 +72,7 @@ int runStatus(const StatusOptions& o, SignalWatch& signals, StatusLine& line) {
     const bool inPlace = line.enabled() && !o.json;
     do {
         if (view.isOpen() && view.replaced()) view.close();
-        if (!view.isOpen() && view.open()) havePrevious = false;
+        if (!view.isOpen() && view.open(svring::Ring::Access::look)) havePrevious = false;
         Snapshot s;
         s.present = view.isOpen();
         if (s.present) {
