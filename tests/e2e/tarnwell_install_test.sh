@@ -14,9 +14,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 [ -x "$prefix/bin/Tarnwell" ] || fail "bin/Tarnwell missing"
 [ -x "$prefix/libexec/tarnwell/sonvale-engine" ] || fail "libexec/tarnwell/sonvale-engine missing"
 entry="$prefix/share/applications/tarnwell.desktop"
-icon="$prefix/share/icons/hicolor/scalable/apps/tarnwell.svg"
 [ -f "$entry" ] || fail "desktop entry missing"
-[ -f "$icon" ] || fail "icon missing"
+[ -f "$prefix/share/icons/hicolor/scalable/apps/tarnwell.svg" ] || fail "icon missing"
 desktop-file-validate "$entry" || fail "desktop entry does not validate"
 grep -qx "Exec=$prefix/bin/Tarnwell" "$entry" || fail "Exec does not name the installed Tarnwell"
 

@@ -23,12 +23,6 @@ protected:
         app->launch();
         settle();
     }
-    static int visibleMainWindows() {
-        int count = 0;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            count += qobject_cast<MainWindow*>(w) && w->isVisible();
-        return count;
-    }
 
     StandInEngine standIn;
     LogCapture log;
@@ -64,7 +58,10 @@ TEST_F(TarnwellAppTest, ClosingAndReopeningKeepsOneWindowAndTheEngineAndRestarts
     app->menu().openAction()->trigger();
     app->menu().openAction()->trigger();  // open while open: the same window
     settle();
-    EXPECT_EQ(visibleMainWindows(), 1);
+    int shown = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        shown += qobject_cast<MainWindow*>(w) && w->isVisible();
+    EXPECT_EQ(shown, 1);
     ASSERT_NE(window.content(), nullptr);
     spin(200ms);
     EXPECT_EQ(standIn.launches(), 1u);

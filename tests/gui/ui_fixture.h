@@ -16,9 +16,7 @@ using namespace servicestest;
 
 template <class T>
 T* child(QWidget& root, const char* name) {
-    T* found = root.findChild<T*>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << "no child named " << name;
-    return found;
+    return root.findChild<T*>(QLatin1String(name));
 }
 
 inline void settle() {

@@ -46,21 +46,14 @@ protected:
     LogCapture log;
 };
 
-TEST_F(EngineControllerTest, AMissingEngineIsNotRetriedAndIsLookedForOnEveryStart) {
+TEST_F(EngineControllerTest, StartLooksForTheEngineAndLaunchesOneWithThePinOutputDiscarded) {
     auto c = controller();
     c->start();
     EXPECT_EQ(c->state(), EngineState::missing());
     spin(kBackoff * 4);
-    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(log.lines().empty());  // a missing engine is not retried
 
     standIn.write(kRunUntilTerm);
-    c->start();
-    EXPECT_EQ(c->state(), EngineState::running());
-}
-
-TEST_F(EngineControllerTest, StartLaunchesOneEngineWithThePinAndDiscardsItsOutput) {
-    standIn.write(kRunUntilTerm);
-    auto c = controller();
     QSignalSpy spy(c.get(), &EngineController::stateChanged);
     c->start();
     c->start();  // already running: nothing more
@@ -152,17 +145,6 @@ TEST_F(EngineControllerTest, APendingRestartYieldsToStopAndToAUserStart) {
     spin(600ms);  // the pending restart finds an engine and does nothing
     EXPECT_EQ(standIn.launches(), 3u);
     EXPECT_EQ(c->state(), EngineState::running());
-}
-
-TEST_F(EngineControllerTest, DestroyingTheControllerEndsItsEngine) {
-    standIn.write(kRunUntilTerm);
-    auto c = controller();
-    c->start();
-    ASSERT_TRUE(waitUntil([&] { return standIn.launches() == 1; }));
-    const pid_t pid = static_cast<pid_t>(c->enginePid());
-    c.reset();
-    EXPECT_EQ(standIn.terms(), 1u);
-    EXPECT_NE(::kill(pid, 0), 0);  // gone and reaped
 }
 
 // Live engines, zombies left out.

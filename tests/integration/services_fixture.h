@@ -4,6 +4,7 @@
 // running Qt event loop, the application's "Sonvale: " log lines, avahi-daemon,
 // stand-in engines for the engine controller.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -50,15 +51,16 @@ inline void spin(std::chrono::milliseconds duration) {
 // "Sonvale: " lines can be read; the text goes back to standard error at the end.
 class LogCapture {
 public:
-    LogCapture() : file_(std::tmpfile()), saved_(::dup(STDERR_FILENO)) {
+    LogCapture() : saved_(::dup(STDERR_FILENO)) {
         std::fflush(stderr);
-        ::dup2(::fileno(file_), STDERR_FILENO);
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
     }
     ~LogCapture() {
         const std::string all = text();
         ::dup2(saved_, STDERR_FILENO);
         ::close(saved_);
-        std::fclose(file_);
         std::fputs(all.c_str(), stderr);
     }
     LogCapture(const LogCapture&) = delete;
@@ -66,10 +68,8 @@ public:
 
     std::string text() const {
         std::fflush(stderr);
-        std::string out(4096, '\0');
-        const ssize_t n = ::pread(::fileno(file_), out.data(), out.size(), 0);
-        out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        return out;
+        std::ifstream in(path_);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     std::vector<std::string> lines() const {
         std::vector<std::string> out;
@@ -80,7 +80,8 @@ public:
     }
 
 private:
-    std::FILE* file_;
+    QTemporaryDir dir_;
+    std::string path_ = dir_.path().toStdString() + "/stderr";
     int saved_;
 };
 

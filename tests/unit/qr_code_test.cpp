@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <qrcodegen/qrcodegen.hpp>
 
 #include "pairing.h"
 #include "qr_code.h"
+#include "sound_server.h"
 
 namespace {
 
@@ -15,13 +15,8 @@ std::string decodeWithZbar(const QImage& image) {
     QTemporaryDir dir;
     const QString file = dir.path() + QStringLiteral("/code.png");
     if (!image.save(file)) return "<not saved>";
-    QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"),
-               {QStringLiteral("--nodbus"), QStringLiteral("--raw"), QStringLiteral("-q"), file});
-    if (!zbar.waitForFinished(30000) || zbar.exitCode() != 0) return "<no code found>";
-    QByteArray out = zbar.readAllStandardOutput();
-    if (out.endsWith('\n')) out.chop(1);
-    return out.toStdString();
+    std::string out = testsupport::shell("zbarimg --nodbus --raw -q " + file.toStdString()).value_or("");
+    return out.substr(0, out.find('\n'));
 }
 
 // The error-correction level from the format information next to the top-left
@@ -43,18 +38,12 @@ int formatLevelBits(const QImage& image) {
 }
 
 TEST(QRCode, ScannersReadBackExactlyThePairingUrl) {
-    const QString names[] = {
-        QStringLiteral("Studio Mac"),
-        QString::fromUtf8("Bj\xC3\xB6rn\xE2\x80\x99s very long workstation name & more = fun ") +
-            QString(120, QLatin1Char('x')),
-    };
-    for (const QString& name : names) {
-        const QString url =
-            makePairingURL(QStringLiteral("192.168.1.20"), 47810, name, QStringLiteral("0042"));
-        const std::optional<QImage> image = QRCode::image(url, 220);
-        ASSERT_TRUE(image);
-        EXPECT_EQ(decodeWithZbar(*image), url.toStdString());
-    }
+    const QString name = QString::fromUtf8("Bj\xC3\xB6rn\xE2\x80\x99s workstation & more = fun ") +
+                         QString(120, QLatin1Char('x'));
+    const QString url = makePairingURL(QStringLiteral("192.168.1.20"), 47810, name, QStringLiteral("0042"));
+    const std::optional<QImage> image = QRCode::image(url, 220);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(decodeWithZbar(*image), url.toStdString());
 }
 
 TEST(QRCode, StaysAtLevelMWhereBoostingWouldRaiseIt) {
