@@ -3,12 +3,15 @@
 #include <QAudioDevice>
 #include <QMediaDevices>
 
+#include "sonvale_protocol.h"
+
 namespace AudioDevice {
 
 std::optional<qsizetype> findTarnwell(const QList<Identity>& devices) {
     for (qsizetype i = 0; i < devices.size(); ++i) {
-        if (devices[i].description.compare(QLatin1String(kDeviceName), Qt::CaseInsensitive) == 0) return i;
-        if (devices[i].id == kDeviceUID) return i;
+        if (devices[i].description.compare(QLatin1String(sonvale::kDeviceName), Qt::CaseInsensitive) == 0)
+            return i;
+        if (devices[i].id == sonvale::kDeviceUID) return i;
     }
     return std::nullopt;
 }

@@ -11,9 +11,6 @@
 // (exactly). Stateless; every lookup asks the sound server afresh.
 namespace AudioDevice {
 
-inline constexpr char kDeviceName[] = "Tarnwell";
-inline constexpr char kDeviceUID[] = "SonvaleDevice_UID";
-
 struct Identity {
     QByteArray id;        // the sound server's device name
     QString description;  // the name shown to users

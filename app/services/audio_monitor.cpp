@@ -2,9 +2,9 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <vector>
 
-#include "sv_ring.h"
 #include "system_log.h"
 #include "test_playback.h"
 
@@ -32,7 +32,7 @@ void AudioMonitor::start() {
 }
 
 bool AudioMonitor::tryMap() {
-    if (!ring_.open()) return false;
+    if (!ring_.open(svring::Ring::Access::look)) return false;
     playbackCursor_ = ring_.writeIndex();
     setRunning(true);
     startMeterTimer();
@@ -60,14 +60,17 @@ void AudioMonitor::tick() {
         followReplacedRing();
         return;
     }
-    const uint64_t w = ring_.writeIndex();
-    publish(meter_.publish(LevelMeter::rms(ring_.frames(), w)));
+    // Before the first 480 frames the window's head is silence that never was
+    // written: only the frames written so far count.
+    const uint64_t w = ring_.copyNewest(window_.data(), LevelMeter::kWindowFrames);
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(w, LevelMeter::kWindowFrames));
+    const float* newest = window_.data() + (LevelMeter::kWindowFrames - n) * SVRING_CHANNELS;
+    publish(meter_.publish(LevelMeter::rms(newest, n)));
     if (isTesting_) pumpPlayback(w);
 }
 
 void AudioMonitor::followReplacedRing() {
-    ring_.close();
-    if (ring_.open()) {
+    if (ring_.open(svring::Ring::Access::look)) {
         playbackCursor_ = ring_.writeIndex();
         return;
     }
@@ -116,14 +119,12 @@ void AudioMonitor::pumpPlayback(uint64_t writeIndex) {
     if (!playback_ || !playback_->isPlaying() || !ring_.isOpen()) return;
     const Span span = playbackSpan(playbackCursor_, writeIndex);
     if (span.count == 0) return;
-    std::vector<float> frames(span.count * SVRING_CHANNELS);
-    const float* slots = ring_.frames();
-    for (uint64_t k = 0; k < span.count; ++k) {
-        const uint64_t slot = (span.from + k) % SVRING_FRAMES;
-        frames[2 * k] = slots[2 * slot];
-        frames[2 * k + 1] = slots[2 * slot + 1];
-    }
-    playback_->write(frames.data(), span.count);
+    const auto count = static_cast<size_t>(span.count);
+    std::vector<float> frames(count * SVRING_CHANNELS);
+    // Frames the writer overwrote meanwhile: the cursor stays, and the next tick's
+    // larger span resumes near the writer.
+    if (ring_.copyFrames(span.from, frames.data(), count) != count) return;
+    playback_->write(frames.data(), count);
     playbackCursor_ = writeIndex;
 }
 

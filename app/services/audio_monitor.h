@@ -2,11 +2,12 @@
 
 #include <QObject>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
 #include "level_meter.h"
-#include "ring_view.h"
+#include "sv_ring.hpp"
 
 class QTimer;
 class TestPlayback;
@@ -87,10 +88,11 @@ private:
     void release();
     void setRunning(bool running);
 
-    RingView ring_;
+    svring::Ring ring_;  // look-only: never moves readIndex
     std::unique_ptr<QTimer> meterTimer_;
     std::unique_ptr<QTimer> mapTimer_;
     LevelMeter meter_;
+    std::array<float, LevelMeter::kWindowFrames * SVRING_CHANNELS> window_{};  // the newest frames
     std::unique_ptr<TestPlayback> playback_;  // created on the first test playback
     uint64_t playbackCursor_ = 0;             // running frame index up to which audio was played
     double level_ = 0;

@@ -3,20 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sv_ring.h"
-
-double LevelMeter::rms(const float* slots, uint64_t writeIndex) {
-    if (writeIndex == 0 || !slots) return 0;
-    const uint64_t n = std::min(writeIndex, kWindowFrames);
+double LevelMeter::rms(const float* frames, size_t count) {
+    if (count == 0 || !frames) return 0;
     double sum = 0;
-    for (uint64_t i = writeIndex - n; i < writeIndex; ++i) {
-        const uint64_t slot = i % SVRING_FRAMES;
-        const double left = slots[2 * slot];
-        const double right = slots[2 * slot + 1];
-        sum += left * left;
-        sum += right * right;
+    for (size_t i = 0; i < 2 * count; ++i) {
+        const double sample = frames[i];
+        sum += sample * sample;
     }
-    return std::sqrt(sum / (2.0 * static_cast<double>(n)));
+    return std::sqrt(sum / (2.0 * static_cast<double>(count)));
 }
 
 LevelMeter::Reading LevelMeter::publish(double rms) {

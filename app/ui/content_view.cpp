@@ -15,6 +15,7 @@
 #include "pairing.h"
 #include "qr_card.h"
 #include "rounded_panel.h"
+#include "sonvale_protocol.h"
 #include "status_dot.h"
 #include "symbol_label.h"
 #include "theme.h"
@@ -91,7 +92,7 @@ void ContentView::disappear() {
 }
 
 QString ContentView::pairingURL() const {
-    return makePairingURL(host_, kPairingPort, computerName_, engine_.pin());
+    return makePairingURL(host_, sonvale::kAudioPort, computerName_, engine_.pin());
 }
 
 QString ContentView::statusText(const EngineState& state) {

@@ -36,7 +36,6 @@ class ContentView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr uint16_t kPairingPort = 47810;
     static constexpr std::chrono::milliseconds kCopiedDuration{1600};
     static constexpr int kMinimumWidth = 420;
     static constexpr int kMinimumHeight = 640;

@@ -1,155 +1,134 @@
-// The built Tarnwell on an X display (Xvfb) in the test sandbox, looked at from
-// outside as a user and the system see it: its engine child, the PIN in the QR
-// code on the screen, the DNS-SD service, the tray menu, signals and exit codes.
+// A person at the desktop (Xvfb in the test sandbox): Tarnwell shows the pairing
+// code, a phone that read it streams a tone, the window's meter moves, the
+// phone stops, and Quit ends the engine and the advertisement.
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <thread>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScreen>
 
-#include "net_client.h"
+#include <set>
+#include <sstream>
+
+#include "child_process.h"
+#include "content_view.h"
+#include "pairing_url.h"
 #include "paths.h"
-#include "tarnwell_session.h"
+#include "process_table.h"
+#include "services_fixture.h"
+#include "sonvale_protocol.h"
+#include "theme.h"
+#include "wait.h"
 
 namespace {
 
-using namespace tarnwelltest;
 using namespace servicestest;
-using Clock = std::chrono::steady_clock;
+using testsupport::waitFor;
 
-// The engine's control port accepts the PIN: the phone can pair.
-bool pairs(const std::string& pin) {
-    testsupport::TcpClient client;
-    if (!client.connectWithin(47811, 5s)) return false;
-    client.send("{\"t\":\"hello\",\"pin\":\"" + pin + "\"}\n");
-    return client.readLine(5s) == std::optional<std::string>("{\"t\":\"hello_ok\"}");
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty()) out.push_back(line);
+    return out;
 }
 
-// Everything a clean quit leaves behind: the engine got SIGTERM from the
-// application and exited 0, the service is gone, the application exited 0.
-void expectCleanQuit(TarnwellSession& s, pid_t engine, SignalTrace& trace) {
-    const std::optional<int> status = s.app().waitForExit(15s);
-    ASSERT_TRUE(status.has_value()) << "Tarnwell did not exit";
-    EXPECT_EQ(*status, 0) << s.app().err();
-    const std::string events = trace.waitForEnd(5s);
-    EXPECT_NE(events.find(
-                  "--- SIGTERM {si_signo=SIGTERM, si_code=SI_USER, si_pid=" + std::to_string(s.pid()) + ","),
-              std::string::npos)
-        << events;
-    EXPECT_NE(events.find("+++ exited with 0 +++"), std::string::npos) << events;
-    EXPECT_FALSE(isLive(engine));
-    EXPECT_TRUE(s.waitForAdvertised(0, 5s));
+QImage grabScreen() {
+    QGuiApplication::processEvents();
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
 }
 
-TEST(TarnwellE2E, TheEngineRunsWithThePinOnScreenAndIsBackWithinTwoSecondsAfterSigkill) {
-    TarnwellSession s({});
-    ASSERT_TRUE(s.ready());
-    const std::optional<pid_t> engine = s.waitForEngine(10s);
-    ASSERT_TRUE(engine.has_value());
-    const std::optional<std::string> url = s.shownPairingURL(10s, "e2e-launch-screen.png");
-    ASSERT_TRUE(url.has_value()) << "no pairing QR code on the screen";
-    const std::string pin = pinOf(*url);
-    ASSERT_EQ(pin.size(), 4u) << *url;
-    EXPECT_EQ(argumentsOf(*engine), (std::vector<std::string>{"--pin", pin}));
-    EXPECT_TRUE(pairs(pin));
-
-    ASSERT_EQ(::kill(*engine, SIGKILL), 0);
-    const auto killed = Clock::now();
-    const std::optional<pid_t> next = s.waitForEngine(2s, *engine);
-    ASSERT_TRUE(next.has_value()) << "no new engine within 2 s";
-    RecordProperty("relaunch_ms",
-                   int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - killed).count()));
-    EXPECT_EQ(argumentsOf(*next), (std::vector<std::string>{"--pin", pin}));
-    EXPECT_TRUE(pairs(pin));
-    EXPECT_EQ(s.shownPairingURL(5s, "e2e-relaunch-screen.png"), url);
+// The texts of the QR codes on the screen, as a phone's scanner reads them.
+std::vector<std::string> codesOnScreen(const std::string& png) {
+    if (!grabScreen().save(QString::fromStdString(png))) return {};
+    return linesOf(shell("zbarimg --nodbus --raw -q " + shellQuote(png)).value_or(""));
 }
 
-TEST(TarnwellE2E, QuitFromTheTrayMenuWithdrawsTheServiceEndsTheEngineAndExitsZero) {
-    TarnwellSession s({.tray = true});
-    ASSERT_TRUE(s.ready());
-    const std::optional<pid_t> engine = s.waitForEngine(10s);
-    ASSERT_TRUE(engine.has_value());
-    ASSERT_TRUE(s.waitForAdvertised(1, 10s));
-    SignalTrace trace(*engine);
-    ASSERT_TRUE(trace.attached());
-
-    ASSERT_TRUE(s.quitFromTrayMenu());
-    expectCleanQuit(s, *engine, trace);
+// The longest run of accent-coloured pixels on one row of the screen: the level
+// bar's fill once it is longer than anything else drawn in that colour.
+int longestAccentRun() {
+    const QImage screen = grabScreen();
+    const QColor accent = Theme::accent();
+    int best = 0;
+    for (int y = 0; y < screen.height(); ++y) {
+        int run = 0;
+        for (int x = 0; x < screen.width(); ++x) {
+            const QColor c = screen.pixelColor(x, y);
+            const int distance = std::abs(c.red() - accent.red()) + std::abs(c.green() - accent.green()) +
+                                 std::abs(c.blue() - accent.blue());
+            best = std::max(best, run = distance < 36 ? run + 1 : 0);
+        }
+    }
+    return best;
 }
 
-TEST(TarnwellE2E, CtrlQInTheWindowQuitsTheSameWay) {
-    TarnwellSession s({});
-    ASSERT_TRUE(s.ready());
-    const std::optional<pid_t> engine = s.waitForEngine(10s);
-    ASSERT_TRUE(engine.has_value());
-    ASSERT_TRUE(s.waitForAdvertised(1, 10s));
-    ASSERT_TRUE(s.shownPairingURL(10s, "e2e-ctrl-q-screen.png").has_value());  // the window is up
-    SignalTrace trace(*engine);
-    ASSERT_TRUE(trace.attached());
+// The "_sonvale._tcp" service names that DNS-SD shows (once per interface).
+std::set<std::string> advertised() {
+    std::set<std::string> names;
+    for (const std::string& line : linesOf(shell("avahi-browse -tp _sonvale._tcp").value_or("")))
+        if (line.rfind("+;", 0) == 0) {
+            std::istringstream fields(line);  // +;interface;protocol;name;...
+            std::string field;
+            for (int i = 0; i < 4; ++i)
+                std::getline(fields, field, ';');
+            names.insert(field);
+        }
+    return names;
+}
 
-    const std::vector<Window> windows = tarnwellWindows();
+TEST(TarnwellJourney, PairStreamMeterAndQuit) {
+    // A wired interface with an address, as a real computer has: the code carries it.
+    ASSERT_TRUE(
+        shell("ip link add eth0 type veth peer name eth0-peer && ip addr add 10.77.1.1/24 dev eth0 && "
+              "ip link set eth0-peer up && ip link set eth0 up"));
+    AvahiDaemon avahi;
+    ASSERT_TRUE(avahi.start());
+    testsupport::ChildProcess app(testsupport::buildDir() + "/bin/Tarnwell", {});
+
+    std::optional<testsupport::ProcessInfo> engine;
+    ASSERT_TRUE(waitFor([&] {
+        for (const testsupport::ProcessInfo& p : testsupport::processesOf(testsupport::enginePath()))
+            if (p.ppid == app.pid() && p.state != 'Z')
+                engine = testsupport::waitObservable(p.pid, testsupport::enginePath());
+        return engine.has_value();
+    }));
+    const std::string artefacts = testsupport::buildDir() + "/test-artefacts";
+    shell("mkdir -p " + shellQuote(artefacts));
+    std::string url;
+    ASSERT_TRUE(waitFor([&] {
+        for (const std::string& text : codesOnScreen(artefacts + "/tarnwell-pairing.png"))
+            if (parsePairingURL(text)) url = text;
+        return !url.empty();
+    })) << "no pairing code on the screen";
+    const PairingTarget target = *parsePairingURL(url);
+    EXPECT_EQ(target.host, "10.77.1.1");
+    EXPECT_EQ(target.port, sonvale::kAudioPort);
+    EXPECT_EQ(engine->argv, (std::vector<std::string>{testsupport::enginePath(), "--pin", target.pin}));
+    EXPECT_TRUE(waitFor([] { return advertised().size() == 1; }));
+
+    // Half the narrowest level bar: longer than the accent-coloured button.
+    const int halfBar = ContentView::kMinimumWidth / 2 - ContentView::kPadding;
+    EXPECT_LT(longestAccentRun(), halfBar);
+    testsupport::ChildProcess phone(testsupport::buildDir() + "/bin/sonvale-phone",
+                                    {"--url", url, "--tone", "440", "--duration", "60"});
+    EXPECT_TRUE(waitFor([&] { return longestAccentRun() > halfBar; })) << "the meter did not move";
+    grabScreen().save(QString::fromStdString(artefacts + "/tarnwell-streaming.png"));
+    // The phone stops; the meter holds the last audio the ring got.
+    phone.signal(SIGINT);
+    EXPECT_EQ(phone.waitForExit(20s), 0) << phone.err();
+
+    const std::vector<std::string> windows =
+        linesOf(shell("xdotool search --onlyvisible --class Tarnwell").value_or(""));
     ASSERT_EQ(windows.size(), 1u);
-    ASSERT_EQ(run("xdotool windowfocus --sync " + std::to_string(windows[0].id) + " key ctrl+q").status, 0);
-    expectCleanQuit(s, *engine, trace);
-}
-
-class TerminationSignalE2E : public ::testing::TestWithParam<int> {};
-
-TEST_P(TerminationSignalE2E, ASignalQuitsLikeTheMenu) {
-    TarnwellSession s({});
-    ASSERT_TRUE(s.ready());
-    const std::optional<pid_t> engine = s.waitForEngine(10s);
-    ASSERT_TRUE(engine.has_value());
-    ASSERT_TRUE(s.waitForAdvertised(1, 10s));
-    SignalTrace trace(*engine);
-    ASSERT_TRUE(trace.attached());
-
-    s.app().signal(GetParam());
-    expectCleanQuit(s, *engine, trace);
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, TerminationSignalE2E, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
-                         [](const ::testing::TestParamInfo<int>& p) {
-                             return std::string(p.param == SIGTERM  ? "SIGTERM"
-                                                : p.param == SIGINT ? "SIGINT"
-                                                                    : "SIGHUP");
-                         });
-
-TEST(TarnwellE2E, KillingTheApplicationOutrightEndsTheEngineToo) {
-    TarnwellSession s({});
-    ASSERT_TRUE(s.ready());
-    const std::optional<pid_t> engine = s.waitForEngine(10s);
-    ASSERT_TRUE(engine.has_value());
-    ASSERT_TRUE(pairs(argumentsOf(*engine).back()));
-
-    s.app().signal(SIGKILL);
-    EXPECT_EQ(s.app().waitForExit(5s), 128 + SIGKILL);
-    const auto deadline = Clock::now() + 2s;
-    while (isLive(*engine) && Clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_FALSE(isLive(*engine)) << "the engine outlived Tarnwell";
-    testsupport::TcpClient client;
-    EXPECT_FALSE(client.connect(47811)) << "the control port is still held";
-}
-
-TEST(TarnwellE2E, ASecondStartReopensTheClosedWindowInsteadOfStartingASecondEngine) {
-    TarnwellSession s({});
-    ASSERT_TRUE(s.ready());
-    const std::optional<pid_t> engine = s.waitForEngine(10s);
-    ASSERT_TRUE(engine.has_value());
-    const std::optional<std::string> url = s.shownPairingURL(10s, "e2e-before-close-screen.png");
-    ASSERT_TRUE(url.has_value());
-    std::vector<Window> windows = tarnwellWindows();
-    ASSERT_EQ(windows.size(), 1u);
-
-    ASSERT_TRUE(closeWindow(windows[0].id, 10s));
-    EXPECT_TRUE(isLive(*engine));  // closing the window keeps the engine and the service
-    EXPECT_TRUE(s.waitForAdvertised(1, 5s));
-
-    testsupport::ChildProcess second(tarnwellPath(), {});
-    EXPECT_EQ(second.waitForExit(10s), 0) << second.err();
-    EXPECT_EQ(s.shownPairingURL(10s, "e2e-reopened-screen.png"), url);
-    EXPECT_EQ(tarnwellWindows().size(), 1u);
-    EXPECT_EQ(childrenRunning(s.pid(), testsupport::enginePath()), std::vector<pid_t>{*engine});
+    ASSERT_TRUE(shell("xdotool windowfocus --sync " + windows[0] + " key ctrl+q"));
+    EXPECT_EQ(app.waitForExit(30s), 0) << app.err();
+    EXPECT_TRUE(waitFor([&] {
+        const std::optional<testsupport::ProcessInfo> p = testsupport::readProcess(engine->pid);
+        return !p || p->state == 'Z';
+    }));
+    EXPECT_TRUE(waitFor([] { return advertised().empty(); }));
 }
 
 }  // namespace

@@ -1,29 +1,26 @@
 #pragma once
 
-// Helpers for the tests of app/services: waiting with a running event loop,
-// capturing the application's log, running commands, and the real servers the
-// tests talk to (avahi-daemon, PulseAudio), started by scripts/test-services.
+// What the tests of the application share beyond tests/support: waiting with a
+// running Qt event loop, the application's "Sonvale: " log lines, avahi-daemon,
+// stand-in engines for the engine controller.
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QDir>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "engine_state.h"
+#include "engine_controller.h"
 #include "paths.h"
+#include "sound_server.h"
 
 inline void PrintTo(const EngineState& state, std::ostream* os) {
     *os << state.debugText().toStdString();
@@ -32,10 +29,12 @@ inline void PrintTo(const EngineState& state, std::ostream* os) {
 namespace servicestest {
 
 using namespace std::chrono_literals;
+using testsupport::shell;
+using testsupport::shellQuote;
 
 // Runs the event loop until done() holds or timeout passes; returns done().
 template <class Predicate>
-bool waitUntil(Predicate done, std::chrono::milliseconds timeout = 10s) {
+bool waitUntil(Predicate done, std::chrono::milliseconds timeout = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return done();
@@ -44,80 +43,34 @@ bool waitUntil(Predicate done, std::chrono::milliseconds timeout = 10s) {
     return true;
 }
 
-// Runs the event loop for a while.
 inline void spin(std::chrono::milliseconds duration) {
     QTest::qWait(static_cast<int>(duration.count()));
 }
 
-inline std::string scriptPath(const std::string& name) {
-    return testsupport::sourceDir() + "/scripts/test-services/" + name;
-}
-
-struct CommandResult {
-    int status = -1;  // exit status; -1 when it did not finish or crashed
-    std::string out;
-    std::string err;
-};
-
-// Runs a shell command (no event loop needed); bounded by timeout.
-inline CommandResult run(const std::string& command, std::chrono::milliseconds timeout = 30s) {
-    QProcess p;
-    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
-    CommandResult r;
-    if (!p.waitForFinished(static_cast<int>(timeout.count()))) {
-        p.kill();
-        p.waitForFinished();
-    } else if (p.exitStatus() == QProcess::NormalExit) {
-        r.status = p.exitCode();
-    }
-    r.out = p.readAllStandardOutput().toStdString();
-    r.err = p.readAllStandardError().toStdString();
-    return r;
-}
-
-inline std::string shellQuote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-// Captures standard error while it lives and copies it back afterwards, so the
-// application's "Sonvale: " lines can be checked and still show in test output.
+// Sends standard error to a file while it lives, so that the application's
+// "Sonvale: " lines can be read; the text goes back to standard error at the end.
 class LogCapture {
 public:
-    LogCapture() {
+    LogCapture() : saved_(::dup(STDERR_FILENO)) {
         std::fflush(stderr);
-        file_ = std::tmpfile();
-        saved_ = ::dup(STDERR_FILENO);
-        ::dup2(::fileno(file_), STDERR_FILENO);
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
     }
     ~LogCapture() {
         const std::string all = text();
-        std::fflush(stderr);
         ::dup2(saved_, STDERR_FILENO);
         ::close(saved_);
-        std::fclose(file_);
-        if (!all.empty()) std::fputs(all.c_str(), stderr);
+        std::fputs(all.c_str(), stderr);
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::string text() const {
         std::fflush(stderr);
-        std::string out;
-        char buffer[4096];
-        const off_t end = ::lseek(::fileno(file_), 0, SEEK_END);
-        for (off_t at = 0; at < end;) {
-            const ssize_t n = ::pread(::fileno(file_), buffer, sizeof buffer, at);
-            if (n <= 0) break;
-            out.append(buffer, static_cast<size_t>(n));
-            at += n;
-        }
-        return out;
+        std::ifstream in(path_);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-
-    // The lines that start with "Sonvale: ", in order.
     std::vector<std::string> lines() const {
         std::vector<std::string> out;
         std::istringstream in(text());
@@ -127,83 +80,67 @@ public:
     }
 
 private:
-    std::FILE* file_ = nullptr;
-    int saved_ = -1;
+    QTemporaryDir dir_;
+    std::string path_ = dir_.path().toStdString() + "/stderr";
+    int saved_;
 };
 
-// A private PulseAudio server with a null sink "test_sink" as the default output;
-// this process talks to it from construction on (Qt reads the variables when it
-// first connects).
-class PulseServer {
-public:
-    PulseServer() {
-        started_ = run(scriptPath("start-pulse.sh") + " " + shellQuote(dir())).status == 0;
-        const QString d = QString::fromStdString(dir());
-        qputenv("XDG_RUNTIME_DIR", (d + QStringLiteral("/xdg")).toUtf8());
-        qputenv("PULSE_SERVER", (QStringLiteral("unix:") + d + QStringLiteral("/native")).toUtf8());
-        qputenv("PULSE_COOKIE", (d + QStringLiteral("/cookie")).toUtf8());
-    }
-    ~PulseServer() { run(scriptPath("stop-pulse.sh") + " " + shellQuote(dir())); }
-    PulseServer(const PulseServer&) = delete;
-    PulseServer& operator=(const PulseServer&) = delete;
-
-    bool started() const { return started_; }
-    std::string dir() const { return tmp_.path().toStdString(); }
-    // Runs a command with this server's environment.
-    CommandResult command(const std::string& cmd, std::chrono::milliseconds timeout = 30s) const {
-        return run(". " + shellQuote(dir() + "/env") + " && " + cmd, timeout);
-    }
-
-private:
-    QTemporaryDir tmp_;
-    bool started_ = false;
-};
-
-// avahi-daemon (and a D-Bus system bus) inside the test's sandbox.
+// avahi-daemon and a D-Bus system bus inside the test's sandbox.
 class AvahiDaemon {
 public:
-    bool start() {
-        return run(scriptPath("start-avahi.sh") + " " + shellQuote(dir_.path().toStdString())).status == 0;
-    }
-    void stop() { run(scriptPath("stop-avahi.sh")); }
     ~AvahiDaemon() { stop(); }
+    bool start() {
+        return shell(script("start-avahi.sh") + " " + shellQuote(dir_.path().toStdString())).has_value();
+    }
+    void stop() { shell(script("stop-avahi.sh")); }
+    static std::string script(const char* name) {
+        return shellQuote(testsupport::sourceDir() + "/scripts/test-services/" + name);
+    }
 
 private:
     QTemporaryDir dir_;
 };
 
-// Counts live processes (not zombies) whose first argument is program, and
-// zombies among this process's children.
-struct ProcessCount {
-    int live = 0;
-    int zombies = 0;
-};
-inline ProcessCount countProcesses(const std::string& program) {
-    ProcessCount count;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        bool numeric = false;
-        entry.toInt(&numeric);
-        if (!numeric) continue;
-        const std::string base = "/proc/" + entry.toStdString();
-        std::ifstream statFile(base + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-        const size_t close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 >= stat.size()) continue;
-        const char state = stat[close + 2];
-        std::istringstream rest(stat.substr(close + 4));
-        int ppid = 0;
-        rest >> ppid;
-        if (state == 'Z') {
-            if (ppid == ::getpid()) ++count.zombies;
-            continue;
-        }
-        std::ifstream cmdline(base + "/cmdline");
-        std::string argv0;
-        std::getline(cmdline, argv0, '\0');
-        if (argv0 == program) ++count.live;
+// A resource folder with a stand-in "sonvale-engine" shell script (or none: the
+// engine is missing). Every stand-in records SIGTERM in <dir>/terms and exits 0,
+// and once it can do so appends "<pid> <arguments>" to <dir>/launches.
+class StandInEngine {
+public:
+    // Runs until SIGTERM; prints on both streams.
+    static constexpr char kRunUntilTerm[] =
+        "echo some output; echo some error >&2\n"
+        "sleep 60 & child=$!\n"
+        "wait $child\n";
+
+    void write(const std::string& body, bool executable = true) {
+        const std::string file = path(EngineController::kEngineName);
+        std::ofstream(file) << "#!/bin/sh\nD=" << shellQuote(tmp_.path().toStdString())
+                            << "\ntrap 'echo TERM >> \"$D/terms\"; kill $child 2>/dev/null; exit 0' TERM"
+                            << "\necho \"$$ $*\" >> \"$D/launches\"\n"
+                            << body;
+        QFile::setPermissions(
+            QString::fromStdString(file),
+            QFile::ReadOwner | QFile::WriteOwner | (executable ? QFile::ExeOwner : QFile::ReadOwner));
     }
-    return count;
-}
+    std::string path(const char* name) const { return tmp_.path().toStdString() + "/" + name; }
+    std::vector<std::string> lines(const char* name) const {
+        std::ifstream in(path(name));
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        return out;
+    }
+    size_t launches() const { return lines("launches").size(); }
+    size_t terms() const { return lines("terms").size(); }
+    EngineController::Options options(std::chrono::milliseconds backoff = 50ms) const {
+        EngineController::Options o;
+        o.engineDirectory = tmp_.path();
+        o.restartBackoff = backoff;
+        return o;
+    }
+
+private:
+    QTemporaryDir tmp_;
+};
 
 }  // namespace servicestest

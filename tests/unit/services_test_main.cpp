@@ -8,20 +8,15 @@
 
 #include "engine_controller.h"
 
-// With TARNWELL_TEST_SUPERVISE_ENGINE set, the binary runs no tests: it plays the
-// application for a test that kills it. It starts the real engine under an
-// EngineController, prints "engine <pid>" and runs until it is killed.
-static int superviseEngine() {
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    if (!qEnvironmentVariableIsSet("TARNWELL_TEST_SUPERVISE_ENGINE")) return RUN_ALL_TESTS();
+    // The binary plays the application for a test that kills it: the real engine
+    // under an EngineController, "engine <pid>" printed, running until killed.
     EngineController controller;
     controller.start();
     std::printf("engine %lld\n", static_cast<long long>(controller.enginePid()));
     std::fflush(stdout);
     return QCoreApplication::exec();
-}
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("TARNWELL_TEST_SUPERVISE_ENGINE")) return superviseEngine();
-    return RUN_ALL_TESTS();
 }
