@@ -12,8 +12,8 @@ std::optional<std::string> shell(const std::string& command);
 // Quotes text for a shell command line.
 std::string shellQuote(const std::string& text);
 
-// start() runs the server with a null sink "test_sink" as the default output
-// (PulseAudio: a silent stream keeps it from sleeping in 2 s blocks) and sets
+// start() runs the server with a null sink as the default output (PulseAudio:
+// "test_sink", kept from sleeping in 2 s blocks by a silent stream) and sets
 // the client variables (PULSE_SERVER, XDG_RUNTIME_DIR, ...) in this process, so
 // libpulse, Qt and every child started afterwards talk to it. The destructor
 // stops every process it started and removes its folder.
