@@ -35,10 +35,7 @@ struct Status {
     unsigned long long corrections = 0, underruns = 0;
 };
 
-// Every status line printed so far (out() takes one read each call).
 std::vector<Status> statusLines(ChildProcess& mic) {
-    for (size_t seen = SIZE_MAX; seen != mic.out().size();)
-        seen = mic.out().size();
     std::vector<Status> lines;
     for (const std::string& line : mic.outLines()) {
         Status s;
