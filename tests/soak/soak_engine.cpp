@@ -89,7 +89,7 @@ public:
                 nextPing += 1s;
                 const auto t0 = Clock::now();
                 control.send("{\"t\":\"ping\"}\n");
-                if (control.readLine(2s) != "{\"t\":\"ping\"}") ++missedPings;
+                if (control.readLine(10s) != "{\"t\":\"ping\"}") ++missedPings;
                 maxPingMs =
                     std::max(maxPingMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
             }

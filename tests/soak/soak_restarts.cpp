@@ -1,8 +1,10 @@
 // Kills the engine again and again under the application's EngineController and
-// checks each relaunch: within 1.5 s, with the same PIN, never two engines at
-// once, no zombie left behind. Run inside the test sandbox (its own PID space).
+// checks each relaunch: within MAX_RELAUNCH_MS (5000 unless given; `make soak`
+// asks for 1500, which needs an otherwise idle machine), with the same PIN,
+// never two engines at once, no zombie left behind. Run inside the test sandbox
+// (its own PID space).
 //
-//   soak_restarts KILLS ENGINE_PATH
+//   soak_restarts KILLS ENGINE_PATH [MAX_RELAUNCH_MS]
 //
 // Prints one line of JSON; exits 1 when a check fails.
 #include <signal.h>
@@ -55,11 +57,12 @@ std::string commandLine(qint64 pid, const std::string& enginePath) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: soak_restarts KILLS ENGINE_PATH\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: soak_restarts KILLS ENGINE_PATH [MAX_RELAUNCH_MS]\n");
         return 2;
     }
     const int kills = std::atoi(argv[1]);
+    const qint64 maxRelaunchAllowedMs = argc == 4 ? std::atoll(argv[3]) : 5000;
     const std::string enginePath = std::filesystem::canonical(argv[2]).string();
 
     EngineController::Options options;
@@ -104,7 +107,7 @@ int main(int argc, char** argv) {
         }
         const qint64 ms = timer.elapsed();
         maxRelaunchMs = std::max(maxRelaunchMs, ms);
-        if (relaunched == 0 || ms > 1500) ++slowRelaunches;
+        if (relaunched == 0 || ms > maxRelaunchAllowedMs) ++slowRelaunches;
         if (relaunched == 0) break;
         if (commandLine(relaunched, enginePath) != expectedArgs) ++wrongPin;
         maxZombies = std::max(maxZombies, census(enginePath).zombies);

@@ -26,33 +26,32 @@ std::vector<float> signal(int frames, int offset, double leftHz, double rightHz,
 }
 }  // namespace
 
-std::vector<Packet> encodeTestSignal(int count, double leftHz, double rightHz, float amplitude) {
+namespace {
+// Packets of framesEach frames each, encoded by one encoder in order.
+std::vector<Packet> encode(int count, int framesEach, double leftHz, double rightHz, float amplitude) {
     int error = 0;
     OpusEncoder* enc = opus_encoder_create(kRate, 2, OPUS_APPLICATION_AUDIO, &error);
     opus_encoder_ctl(enc, OPUS_SET_BITRATE(96000));
     std::vector<Packet> packets;
     for (int p = 0; p < count; ++p) {
-        const std::vector<float> pcm = signal(kFrames, p * kFrames, leftHz, rightHz, amplitude);
+        const std::vector<float> pcm = signal(framesEach, p * framesEach, leftHz, rightHz, amplitude);
         Packet out(1500);
         const int n =
-            opus_encode_float(enc, pcm.data(), kFrames, out.data(), static_cast<opus_int32>(out.size()));
+            opus_encode_float(enc, pcm.data(), framesEach, out.data(), static_cast<opus_int32>(out.size()));
         out.resize(n > 0 ? static_cast<size_t>(n) : 0);
         packets.push_back(std::move(out));
     }
     opus_encoder_destroy(enc);
     return packets;
 }
+}  // namespace
+
+std::vector<Packet> encodeTestSignal(int count, double leftHz, double rightHz, float amplitude) {
+    return encode(count, kFrames, leftHz, rightHz, amplitude);
+}
 
 Packet encodeLongPacket() {
-    int error = 0;
-    OpusEncoder* enc = opus_encoder_create(kRate, 2, OPUS_APPLICATION_AUDIO, &error);
-    const std::vector<float> pcm = signal(2 * kFrames, 0, 300, 500, 0.3f);
-    Packet out(1500);
-    const int n =
-        opus_encode_float(enc, pcm.data(), 2 * kFrames, out.data(), static_cast<opus_int32>(out.size()));
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    opus_encoder_destroy(enc);
-    return out;
+    return encode(1, 2 * kFrames, 300, 500, 0.3f).front();
 }
 
 std::vector<uint8_t> makeDatagram(uint32_t sequence, const Packet& payload) {
