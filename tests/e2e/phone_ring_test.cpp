@@ -63,9 +63,7 @@ void writeTones(const std::string& path, int rate) {
     sf_close(f);
 }
 
-double db(double rms) {
-    return 20 * std::log10(rms);
-}
+const auto db = [](double rms) { return 20 * std::log10(rms); };
 
 // One line of the phone's packet dump: a datagram sent, or a packet the
 // simulated network lost.

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 
+#include "audio_device.h"
 #include "capsule_button.h"
 #include "content_view.h"
 #include "main_window.h"
@@ -83,7 +84,7 @@ TEST_F(ContentViewOnSoundServer, TheDeviceNoteIsReadWhenTheWindowOpens) {
     openWindow();
     EXPECT_FALSE(content().devicePresent());
     pulse.pactl("load-module module-null-source source_name=SonvaleDevice_UID description=Tarnwell");
-    ASSERT_TRUE(pulse.sourceDescription(sonvale::kDeviceUID));
+    ASSERT_TRUE(waitUntil([] { return AudioDevice::tarnwellDeviceID().has_value(); }));  // Qt learns late
     window->close();
     window->open();
     settle();

@@ -42,12 +42,9 @@ engine_pid=$!
 for _ in $(seq 600); do (exec 3<>/dev/tcp/127.0.0.1/47811) 2>/dev/null && break; sleep 0.05; done
 
 # Four packets reach the jitter target; each is an empty payload, concealed as 960 frames.
-python3 - <<'PY'
-import socket, struct
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-for seq in range(4):
-    s.sendto(struct.pack('<HHIIH', 0x5356, 0, seq, 0, 0), ('127.0.0.1', 47810))
-PY
+for seq in 0 1 2 3; do
+    printf "\x56\x53\0\0\x0$seq\0\0\0\0\0\0\0\0\0" > /dev/udp/127.0.0.1/47810
+done
 frames=$(LD_LIBRARY_PATH="$libdir" "$work/reader")
 echo "C reader got $frames frames"
 [ "$frames" -ge 960 ]

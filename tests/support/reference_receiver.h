@@ -30,9 +30,6 @@ public:
     ReferenceReceiver& operator=(const ReferenceReceiver&) = delete;
 
     void arrive(uint32_t seq, const Packet& payload);
-    // A mode line's new target: it matters only until play-out has begun (and a
-    // lower one starts play-out at once, as the engine's next loop does).
-    void setTarget(int target);
     // Interleaved stereo frames the ring must hold, from its first frame on.
     const std::vector<float>& samples() const { return samples_; }
     uint64_t frames() const { return samples_.size() / 2; }

@@ -165,8 +165,8 @@ TEST_F(ControlServerTest, EightSlotsANinthIsClosedAFreedSlotIsReused) {
     EXPECT_EQ(request(again, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
 }
 
-// Guessing: five wrong PINs from one host within a minute refuse even the right
-// one from there, until a quiet minute passes; other hosts are unaffected.
+// Guessing: wrong PINs from one host soon refuse even the right one from there,
+// but not from another host (the guard's own tests hold its window).
 TEST_F(ControlServerTest, PinGuessingIsRefused) {
     server.setPin("2580");
     for (int i = 0; i < 5; ++i) {
@@ -178,9 +178,6 @@ TEST_F(ControlServerTest, PinGuessingIsRefused) {
     EXPECT_EQ(hello(guesser, "2580"), "{\"t\":\"hello_err\"}");
     TcpClient phone = connect("127.0.0.2");
     EXPECT_EQ(hello(phone, "2580"), "{\"t\":\"hello_ok\"}");
-    now += 60s;
-    TcpClient again = connect();
-    EXPECT_EQ(hello(again, "2580"), "{\"t\":\"hello_ok\"}");
 }
 
 // Silent connections cannot hold every slot: 10 s without a hello closes them.

@@ -11,6 +11,8 @@ SignalWatch::SignalWatch() {
     sigaddset(&stops, SIGTERM);
     sigprocmask(SIG_BLOCK, &stops, &previousMask_);
     fd_ = signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
+    // Without the descriptor the signals keep their default action, so a stop still stops.
+    if (fd_ < 0) sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
 SignalWatch::~SignalWatch() {

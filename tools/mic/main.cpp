@@ -51,8 +51,12 @@ struct MainloopFree {
 class StopWatch {
 public:
     StopWatch(pa_mainloop_api* api, SignalWatch& signals)
-        : api_(api), event_(api->io_new(api, signals.fd(), PA_IO_EVENT_INPUT, onInput, &signals)) {}
-    ~StopWatch() { api_->io_free(event_); }
+        : api_(api),
+          event_(signals.fd() < 0 ? nullptr
+                                  : api->io_new(api, signals.fd(), PA_IO_EVENT_INPUT, onInput, &signals)) {}
+    ~StopWatch() {
+        if (event_ != nullptr) api_->io_free(event_);
+    }
     StopWatch(const StopWatch&) = delete;
     StopWatch& operator=(const StopWatch&) = delete;
 
