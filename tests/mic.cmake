@@ -3,7 +3,6 @@
 sonvale_add_gtest(mic_unit_tests LABEL unit
     SOURCES unit/latency_control_test.cpp
     LIBS sonvale_mic_core)
-target_compile_options(mic_unit_tests PRIVATE -Wconversion)
 
 # Tests that drive a real sound server run alone: a server starved by a test
 # beside it plays gaps.
@@ -13,7 +12,6 @@ sonvale_add_gtest(mic_e2e_tests LABEL e2e SANDBOX SERIAL TIMEOUT 240
 sonvale_add_gtest(mic_clock_tests LABEL soak SANDBOX SERIAL TIMEOUT 300
     SOURCES e2e/mic_fixture.h e2e/mic_clock_test.cpp)
 foreach(target mic_e2e_tests mic_clock_tests)
-    target_compile_options(${target} PRIVATE -Wconversion)
     target_compile_definitions(${target} PRIVATE
         SONVALE_MIC_PATH="$<TARGET_FILE:sonvale-mic>"
         SONVALE_PHONE_PATH="$<TARGET_FILE:sonvale-phone>")

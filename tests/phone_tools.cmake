@@ -9,17 +9,14 @@ if(TARGET sonvale-phone AND TARGET sonvale-ring)
             unit/phone_impairment_test.cpp
             unit/ring_level_test.cpp
         LIBS sonvale_phone_core sonvale_ring_tool_core)
-    target_compile_options(phone_tools_unit_tests PRIVATE -Wconversion)
 
     sonvale_add_gtest(ring_follower_tests LABEL unit SANDBOX
         SOURCES unit/ring_follower_test.cpp
         LIBS sonvale_ring_tool_core sonvale_mic_core)
-    target_compile_options(ring_follower_tests PRIVATE -Wconversion)
 
     sonvale_add_gtest(phone_ring_e2e_tests LABEL e2e SANDBOX TIMEOUT 240
         SOURCES e2e/phone_ring_test.cpp
         LIBS PkgConfig::PHONE_TEST_SNDFILE PkgConfig::PHONE_TEST_OGG)
-    target_compile_options(phone_ring_e2e_tests PRIVATE -Wconversion)
     target_compile_definitions(phone_ring_e2e_tests PRIVATE
         SONVALE_PHONE_PATH="$<TARGET_FILE:sonvale-phone>"
         SONVALE_RING_TOOL_PATH="$<TARGET_FILE:sonvale-ring>")

@@ -15,7 +15,6 @@ add_executable(tarnwell_gui_tests
     gui/tarnwell_app_test.cpp)
 target_include_directories(tarnwell_gui_tests PRIVATE gui integration)
 target_link_libraries(tarnwell_gui_tests PRIVATE tarnwell_ui Qt6::Test test_support GTest::gtest)
-target_compile_options(tarnwell_gui_tests PRIVATE -Wconversion)
 set_target_properties(tarnwell_gui_tests PROPERTIES CROSSCOMPILING_EMULATOR ${SONVALE_SANDBOX})
 # Suites named *OnSoundServer drive a real sound server: never beside another test.
 gtest_discover_tests(tarnwell_gui_tests TEST_FILTER "-*OnSoundServer.*"
@@ -31,7 +30,6 @@ if(TARGET sonvale-phone)
     add_executable(tarnwell_e2e_tests e2e/tarnwell_e2e_main.cpp e2e/tarnwell_e2e_test.cpp)
     target_include_directories(tarnwell_e2e_tests PRIVATE integration)
     target_link_libraries(tarnwell_e2e_tests PRIVATE tarnwell_ui Qt6::Test test_support GTest::gtest)
-    target_compile_options(tarnwell_e2e_tests PRIVATE -Wconversion)
     set_target_properties(tarnwell_e2e_tests PROPERTIES
         CROSSCOMPILING_EMULATOR "${SONVALE_SANDBOX};${CMAKE_CURRENT_SOURCE_DIR}/e2e/tarnwell_xvfb.sh")
     add_dependencies(tarnwell_e2e_tests Tarnwell sonvale-engine sonvale-phone)
