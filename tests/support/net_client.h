@@ -29,7 +29,6 @@ public:
     // Closes with an RST instead of a FIN.
     void reset();
     void close();
-    int fd() const { return fd_; }
 
 private:
     // Waits up to timeoutMs for bytes and keeps them: 1 bytes came, 0 none, -1 closed.

@@ -52,10 +52,9 @@ void ReferenceReceiver::playIfReady() {
     playing_ = true;
 
     while (!held_.empty()) {
-        auto nearest = held_.begin();
-        for (auto it = held_.begin(); it != held_.end(); ++it) {
-            if (ahead(next_, it->first) < ahead(next_, nearest->first)) nearest = it;
-        }
+        const auto nearest = std::min_element(
+            held_.begin(), held_.end(),
+            [this](const auto& a, const auto& b) { return ahead(next_, a.first) < ahead(next_, b.first); });
         uint32_t gap = ahead(next_, nearest->first);
         if (gap > kLongestConcealment) {
             next_ += gap - kLongestConcealment;

@@ -1,6 +1,7 @@
-// The control server driven by polling, as the engine's loop drives it, with a
-// clock the test moves.
+// The control server and its guard against PIN guessing, driven by polling as
+// the engine's loop drives them, with a clock the test moves.
 #include "control_server.h"
+#include "hello_guard.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -152,19 +153,6 @@ TEST_F(ControlServerTest, InputLimitIs65536UnconsumedBytes) {
     EXPECT_EQ(server.clientCount(), 2);
 }
 
-TEST_F(ControlServerTest, EightSlotsANinthIsClosedAFreedSlotIsReused) {
-    std::vector<TcpClient> clients;
-    for (int i = 0; i < 8; ++i)
-        clients.push_back(connect());
-    TcpClient ninth = connect();
-    EXPECT_TRUE(closed(ninth));
-    EXPECT_EQ(server.clientCount(), 8);
-    clients[2].close();
-    EXPECT_TRUE(pollUntil([&] { return server.clientCount() == 7; }));
-    TcpClient again = connect();
-    EXPECT_EQ(request(again, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
-}
-
 // Guessing: wrong PINs from one host soon refuse even the right one from there,
 // but not from another host (the guard's own tests hold its window).
 TEST_F(ControlServerTest, PinGuessingIsRefused) {
@@ -180,21 +168,26 @@ TEST_F(ControlServerTest, PinGuessingIsRefused) {
     EXPECT_EQ(hello(phone, "2580"), "{\"t\":\"hello_ok\"}");
 }
 
-// Silent connections cannot hold every slot: 10 s without a hello closes them.
-TEST_F(ControlServerTest, SilentConnectionsAreClosedAfterTenSeconds) {
+// Eight slots, a ninth connection is closed; silent connections cannot hold
+// them: 10 s without a hello closes them and frees their slots.
+TEST_F(ControlServerTest, EightSlotsAndSilentConnectionsCloseAfterTenSeconds) {
     server.setPin("2580");
     TcpClient phone = connect();
     EXPECT_EQ(hello(phone, "2580"), "{\"t\":\"hello_ok\"}");
     std::vector<TcpClient> idle;
     for (int i = 0; i < 7; ++i)
         idle.push_back(connect("127.0.0.3"));
+    TcpClient ninth = connect();
+    EXPECT_TRUE(closed(ninth));
     now += 9s;
     EXPECT_EQ(request(phone, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
     EXPECT_EQ(server.clientCount(), 8);
     now += 1s;
     for (TcpClient& c : idle)
         EXPECT_TRUE(closed(c));
-    EXPECT_EQ(server.clientCount(), 1);
+    TcpClient again = connect();
+    EXPECT_EQ(request(again, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
+    EXPECT_EQ(server.clientCount(), 2);
 }
 
 // A peer that resets before its reply is written must not kill the engine.
@@ -217,6 +210,38 @@ TEST(ControlServerStart, ATakenPortOrASecondStartFails) {
     ControlServer second;
     EXPECT_FALSE(second.start(first.boundPort()));
     EXPECT_TRUE(second.start(0));  // a failed start may be retried
+}
+
+// The record of failed hellos per host that stops PIN guessing.
+TEST(HelloGuard, FiveFailuresWithinTheWindowBlockUntilItPassesWithoutFailure) {
+    HelloGuard guard;
+    TimePoint t{};
+    t += 1h;
+    const uint32_t a = address("10.0.0.5");
+    for (int i = 0; i < 4; ++i)
+        guard.recordFailure(a, t + i * 10s);
+    EXPECT_FALSE(guard.isBlocked(a, t + 40s));
+    guard.recordFailure(a, t + 50s);
+    EXPECT_TRUE(guard.isBlocked(a, t + 50s));
+    EXPECT_FALSE(guard.isBlocked(address("10.0.0.6"), t + 50s));
+    EXPECT_TRUE(guard.isBlocked(a, t + 109s));
+    EXPECT_FALSE(guard.isBlocked(a, t + 110s));
+    // Failures spread wider than the window never block.
+    HelloGuard slow;
+    for (int i = 0; i < 20; ++i)
+        slow.recordFailure(a, t + i * 61s);
+    EXPECT_FALSE(slow.isBlocked(a, t + 19 * 61s));
+}
+
+TEST(HelloGuard, StaleRecordsArePruned) {
+    HelloGuard guard;
+    TimePoint t{};
+    t += 1h;
+    for (uint32_t i = 0; i < 1000; ++i)
+        guard.recordFailure(i, t);
+    for (uint32_t i = 0; i < 1000; ++i)
+        guard.recordFailure(100000 + i, t + 2min);
+    EXPECT_LE(guard.trackedAddresses(), 1256u);
 }
 
 }  // namespace

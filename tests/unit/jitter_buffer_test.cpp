@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "sequence.h"
 
 namespace {
@@ -11,20 +13,18 @@ using Step = std::optional<uint32_t>;
 const Step lost = std::nullopt;
 
 std::vector<uint8_t> payloadFor(uint32_t seq) {
-    return {static_cast<uint8_t>(seq), static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq >> 16),
-            static_cast<uint8_t>(seq >> 24)};
+    std::vector<uint8_t> p(4);
+    std::memcpy(p.data(), &seq, 4);
+    return p;
 }
 
 std::vector<Step> drain(JitterBuffer& jb) {
     std::vector<Step> steps;
     std::vector<uint8_t> out;
-    bool isLost = false;
-    while (jb.pop(out, isLost)) {
-        if (isLost || out.size() != 4) {
-            steps.push_back(lost);
-        } else {
-            steps.push_back(static_cast<uint32_t>(out[0] | out[1] << 8 | out[2] << 16 | out[3] << 24));
-        }
+    for (bool isLost = false; jb.pop(out, isLost);) {
+        uint32_t seq = 0;
+        if (!isLost && out.size() == 4) std::memcpy(&seq, out.data(), 4);
+        steps.push_back(isLost || out.size() != 4 ? lost : Step(seq));
     }
     return steps;
 }
