@@ -16,16 +16,19 @@ uint32_t JitterBuffer::earliestStored() const {
 }
 
 // When nextSeq is missing and the nearest stored number lies more than
-// kMaxLossReports ahead, jump so that only the last kMaxLossReports numbers of the
-// gap are reported. Stored numbers are never behind nextSeq once started.
-void JitterBuffer::skipHopelessGap() {
+// kMaxLossReports ahead, the sender started a new stream: concealing the gap
+// would only replay the old stream's tail and then silence, in one burst.
+// Stored numbers are never behind nextSeq once started.
+void JitterBuffer::skipJump() {
     if (packets_.count(nextSeq_) != 0) return;
     // The nearest stored number is the first at or above nextSeq, or, when the
     // stream wrapped through 0, the smallest one.
     auto it = packets_.lower_bound(nextSeq_);
     if (it == packets_.end()) it = packets_.begin();
     const uint32_t gap = seqDistance(nextSeq_, it->first);
-    if (gap > kMaxLossReports) nextSeq_ += gap - kMaxLossReports;
+    if (gap <= kMaxLossReports) return;
+    nextSeq_ = it->first;
+    newStream_ = true;
 }
 
 bool JitterBuffer::pop(std::vector<uint8_t>& out, bool& lost) {
@@ -37,7 +40,8 @@ bool JitterBuffer::pop(std::vector<uint8_t>& out, bool& lost) {
     if (!playing_ && static_cast<int64_t>(packets_.size()) < target_) return false;
     playing_ = true;
 
-    skipHopelessGap();
+    newStream_ = false;
+    skipJump();
     auto it = packets_.find(nextSeq_);
     if (it != packets_.end()) {
         out = std::move(it->second);

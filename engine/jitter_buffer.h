@@ -12,9 +12,11 @@
 //   that every pop hands out whatever is stored.
 // - late: a number earlier than the next play-out number is dropped on push.
 // - duplicate: a number already stored keeps its first payload.
-// - gap: each missing number is reported as lost, one pop each. A gap wider than
-//   kMaxLossReports reports only its last kMaxLossReports numbers and skips the
-//   rest, since the ring cannot hold more concealed audio than that anyway.
+// - gap: each missing number is reported as lost, one pop each, up to
+//   kMaxLossReports of them.
+// - jump: a gap wider than kMaxLossReports is a new stream (a phone that started
+//   again): play-out goes on at the nearest stored number without any loss
+//   report, and newStream() tells the caller to start its decoder afresh.
 // - Payloads are moved in and out, never copied.
 class JitterBuffer {
 public:
@@ -23,6 +25,8 @@ public:
     void configure(int32_t target) { target_ = target; }
     void push(uint32_t seq, std::vector<uint8_t>&& payload);
     bool pop(std::vector<uint8_t>& out, bool& lost);
+    // True when the step just popped begins a new stream after a jump.
+    bool newStream() const { return newStream_; }
 
     int32_t target() const { return target_; }
     uint32_t nextSeq() const { return nextSeq_; }
@@ -32,11 +36,12 @@ public:
 
 private:
     uint32_t earliestStored() const;
-    void skipHopelessGap();
+    void skipJump();
 
     int32_t target_ = 4;
     uint32_t nextSeq_ = 0;
     bool started_ = false;
     bool playing_ = false;
+    bool newStream_ = false;
     std::map<uint32_t, std::vector<uint8_t>> packets_;
 };

@@ -71,6 +71,7 @@ void drain(JitterBuffer& jitter, OpusDec& decoder, SVRingHandle& ring, std::vect
            float* pcm) {
     bool lost = false;
     while (jitter.pop(payload, lost)) {
+        if (jitter.newStream()) decoder.reset();
         const bool conceal = lost || payload.empty();
         const int frames = decoder.decode(conceal ? nullptr : payload.data(),
                                           conceal ? 0 : static_cast<int>(payload.size()), pcm, kMaxFrames);

@@ -28,3 +28,7 @@ int OpusDec::decode(const unsigned char* data, int len, float* pcm, int maxFrame
     const int n = opus_decode_float(state_->decoder, data, len, pcm, maxFrames, 0);
     return n < 0 ? -1 : n;
 }
+
+void OpusDec::reset() {
+    if (state_->decoder != nullptr) opus_decoder_ctl(state_->decoder, OPUS_RESET_STATE);
+}

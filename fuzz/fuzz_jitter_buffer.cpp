@@ -1,6 +1,6 @@
 // Sequences of pushes, drains and target changes. Invariants: every play-out
-// step advances the next number (by one, or across a hopeless gap), at most 50
-// loss reports come between two payloads, and a stored payload comes out once or
+// step advances the next number (by one, or across a jump to a new stream, which
+// is never a loss), at most 50 loss reports come between two payloads, and a stored payload comes out once or
 // is dropped as late or duplicate, never twice.
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const bool wasStarted = jb.started();
             if (!jb.pop(out, lost)) break;
             if (wasStarted && jb.nextSeq() == before) std::abort();
-            if (lost && (!out.empty() || ++lossRun > JitterBuffer::kMaxLossReports)) std::abort();
+            if (lost && (!out.empty() || jb.newStream() || ++lossRun > JitterBuffer::kMaxLossReports))
+                std::abort();
             if (lost) continue;
             uint32_t seqAndId[2];
             std::memcpy(seqAndId, out.data(), 8);

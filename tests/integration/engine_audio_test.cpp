@@ -50,7 +50,8 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
 }
 
 // Real encoder packets with loss, reordering, duplicates, an empty payload, a
-// 40 ms packet and malformed datagrams between them, numbered across the wrap:
+// 40 ms packet and malformed datagrams between them, numbered across the wrap
+// and with a jump far ahead (a phone that started again: a new stream):
 // the ring holds exactly what the reference receiver makes of them. Datagrams
 // from another host than the paired phone's, each sent just before one of the
 // phone's, would change the audio if they were admitted.
@@ -86,7 +87,8 @@ TEST_F(EngineAudio, RingIsBitExactAgainstTheReferenceReceiver) {
     for (size_t k = 0; k < order.size(); ++k) {
         if (k % 50 == 25) udp.send(malformed[k / 50 % malformed.size()]);
         if (k % 10 == 5) intruder.send(makeDatagram(base + order[k] + 2, packets[k % 50]));
-        deliver(udp, base + order[k], packets[order[k]]);
+        const uint32_t jump = order[k] >= 300 ? 5000 : 0;
+        deliver(udp, base + order[k] + jump, packets[order[k]]);
     }
     EXPECT_TRUE(phone->ping());
     EXPECT_EQ(ring.writeIndex(), reference.frames());

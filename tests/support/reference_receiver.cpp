@@ -56,9 +56,12 @@ void ReferenceReceiver::playIfReady() {
             held_.begin(), held_.end(),
             [this](const auto& a, const auto& b) { return ahead(next_, a.first) < ahead(next_, b.first); });
         uint32_t gap = ahead(next_, nearest->first);
-        if (gap > kLongestConcealment) {
-            next_ += gap - kLongestConcealment;
-            gap = kLongestConcealment;
+        if (gap > kLongestConcealment) {  // a new stream: a fresh decoder, nothing concealed
+            opus_decoder_destroy(decoder_);
+            int error = 0;
+            decoder_ = opus_decoder_create(48000, 2, &error);
+            next_ = nearest->first;
+            gap = 0;
         }
         for (; gap > 0; --gap, ++next_)
             decode(nullptr);

@@ -19,8 +19,9 @@ namespace testsupport {
 // - nothing plays until `target` distinct packets are held, then every held
 //   packet plays at once, in sequence order (numbers wrap modulo 2^32);
 // - late and duplicate numbers are dropped;
-// - each missing number before a held one is concealed (960 frames), but at
-//   most the last 50 of a gap; an empty payload is concealed too;
+// - each missing number before a held one is concealed (960 frames) when the
+//   gap is at most 50; a wider gap starts a new stream: nothing concealed, a
+//   fresh decoder; an empty payload is concealed too;
 // - a payload the decoder refuses (e.g. 40 ms) writes nothing.
 class ReferenceReceiver {
 public:
