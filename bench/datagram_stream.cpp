@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "audio_packet.h"
-#include "opus_stream.h"
+#include "bench_io.h"
 
 namespace {
 constexpr size_t kSequenceOffset = offsetof(AudioPacketHeader, sequence);
@@ -11,7 +11,7 @@ constexpr size_t kSequenceOffset = offsetof(AudioPacketHeader, sequence);
 
 DatagramStream::DatagramStream(const PacketSet& packets, uint16_t port) : sender_(port) {
     for (const PacketSet::Payload& payload : packets.payloads())
-        datagrams_.push_back(testsupport::makeDatagram(0, payload));
+        datagrams_.push_back(benchio::datagram(0, payload));
 }
 
 bool DatagramStream::sendNext() {

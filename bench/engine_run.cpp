@@ -21,26 +21,22 @@ double seconds(const timeval& tv) {
 
 }  // namespace
 
-EngineRun::~EngineRun() {
-    SVRing_Close(&ring_);
-}
-
 bool EngineRun::start(const std::string& enginePath, const std::string& pin, int clients,
                       std::string& error) {
     std::vector<std::string> args;
     if (!pin.empty()) args = {"--pin", pin};
-    process_ = std::make_unique<testsupport::ChildProcess>(enginePath, args);
-    if (!process_->started() || !process_->waitForLine(kReady, 10s)) {
-        error = "the engine did not start: " + process_->out() + process_->err();
+    process_ = std::make_unique<benchio::Child>(enginePath, args);
+    if (process_->pid() <= 0 || !process_->waitForLine(kReady, 10s)) {
+        error = "the engine did not start: " + process_->output();
         return false;
     }
-    if (!SVRing_OpenReader(&ring_)) {
+    if (!ring_.open(svring::Ring::Access::look)) {
         error = "the engine's ring cannot be opened";
         return false;
     }
     for (int c = 0; c < clients; ++c) {
-        testsupport::TcpClient client;
-        if (!client.connectWithin(kControlPort, 5s) ||
+        benchio::LineSocket client;
+        if (!client.connect(kControlPort, 5s) ||
             !client.send("{\"t\":\"hello\",\"pin\":\"" + pin + "\"}\n") ||
             client.readLine(5s) != "{\"t\":\"hello_ok\"}") {
             error = "control connection " + std::to_string(c + 1) + " was not admitted";
@@ -52,7 +48,7 @@ bool EngineRun::start(const std::string& enginePath, const std::string& pin, int
 }
 
 uint64_t EngineRun::writeIndex() const {
-    return __atomic_load_n(static_cast<const uint64_t*>(ring_.base), __ATOMIC_ACQUIRE);
+    return ring_.writeIndex();
 }
 
 int64_t EngineRun::cpuNs() const {

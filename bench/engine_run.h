@@ -8,20 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
-#include "net_client.h"
-#include "sv_ring.h"
+#include "bench_io.h"
+#include "sonvale_protocol.h"
+#include "sv_ring.hpp"
 
 // One run of the real engine: the process, the ring it writes (watched through
-// SVRing_OpenReader, never read) and the control connections that admit audio.
+// a look-only view) and the control connections that admit audio.
 // Must run where the fixed ports and the ring name are private (scripts/sandbox.sh).
 class EngineRun {
 public:
-    static constexpr uint16_t kAudioPort = 47810;
-    static constexpr uint16_t kControlPort = 47811;
+    static constexpr uint16_t kAudioPort = sonvale::kAudioPort;
+    static constexpr uint16_t kControlPort = sonvale::kControlPort;
 
     EngineRun() = default;
-    ~EngineRun();
     EngineRun(const EngineRun&) = delete;
     EngineRun& operator=(const EngineRun&) = delete;
 
@@ -48,9 +47,9 @@ public:
     std::optional<Exit> stop();
 
 private:
-    std::unique_ptr<testsupport::ChildProcess> process_;
-    std::vector<testsupport::TcpClient> clients_;
-    SVRingHandle ring_{-1, nullptr};
+    std::unique_ptr<benchio::Child> process_;
+    std::vector<benchio::LineSocket> clients_;
+    svring::Ring ring_;
 };
 
 // Packets the kernel dropped at UDP sockets for want of buffer space so far

@@ -18,13 +18,12 @@
 
 #include "audio_packet.h"
 #include "bare_decoder.h"
+#include "bench_io.h"
 #include "control_server.h"
 #include "jitter_buffer.h"
 #include "line_framer.h"
 #include "mode_rule.h"
 #include "monitor_rms.h"
-#include "net_client.h"
-#include "opus_stream.h"
 #include "packet_set.h"
 #include "sv_ring.h"
 
@@ -42,7 +41,7 @@ bool inSandbox() {
 std::vector<std::vector<uint8_t>> datagramsOf(const PacketSet& packets) {
     std::vector<std::vector<uint8_t>> datagrams;
     for (size_t i = 0; i < packets.size(); ++i)
-        datagrams.push_back(testsupport::makeDatagram(static_cast<uint32_t>(i), packets[i]));
+        datagrams.push_back(benchio::datagram(static_cast<uint32_t>(i), packets[i]));
     return datagrams;
 }
 
@@ -250,8 +249,8 @@ public:
         server_.setPin("4711");
         ok_ = server_.start(0);
         for (int c = 0; ok_ && c < clients; ++c) {
-            testsupport::TcpClient client;
-            ok_ = client.connect(server_.boundPort());
+            benchio::LineSocket client;
+            ok_ = client.connect(server_.boundPort(), std::chrono::seconds(2));
             // Each line leaves at once, as a phone's rare control lines do.
             const int one = 1;
             setsockopt(client.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -264,11 +263,11 @@ public:
     }
     bool ok() const { return ok_; }
     ControlServer& server() { return server_; }
-    testsupport::TcpClient& client(size_t i) { return clients_[i]; }
+    benchio::LineSocket& client(size_t i) { return clients_[i]; }
 
 private:
     ControlServer server_;
-    std::vector<testsupport::TcpClient> clients_;
+    std::vector<benchio::LineSocket> clients_;
     bool ok_ = false;
 };
 

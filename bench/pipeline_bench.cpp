@@ -22,7 +22,6 @@
 
 #include "bare_decoder.h"
 #include "bare_receiver.h"
-#include "child_process.h"
 #include "datagram_stream.h"
 #include "engine_run.h"
 #include "jitter_buffer.h"
@@ -483,9 +482,9 @@ void Bench::measureRssFloor() {
         return;
     }
     close(fd);
-    testsupport::ChildProcess floor(SONVALE_RSS_FLOOR_PATH, {path});
+    benchio::Child floor(SONVALE_RSS_FLOOR_PATH, {path});
     floor.waitForExit(std::chrono::seconds(10));
-    const std::string out = floor.out();
+    const std::string out = floor.output();
     unlink(path);
     results_.set("rss.floor_peak_kb", out.empty() ? -1.0 : std::atof(out.c_str()));
 }

@@ -50,7 +50,6 @@ public:
     // already started or when the socket cannot be set up.
     bool start(uint16_t port);
     void setPin(const std::string& pin) { pin_ = pin; }
-    void setStatus(const std::string& text) { status_ = text; }
     std::optional<std::string> poll();
 
     // True while audio may be admitted: always without a PIN, otherwise while at
@@ -61,7 +60,6 @@ public:
     // authenticated connection.
     bool admitsAudioFrom(uint32_t address) const;
     uint16_t boundPort() const { return port_; }
-    const std::string& status() const { return status_; }
     int clientCount() const { return clientCount_; }
 
     // True when line is a hello carrying pin as a quoted string after its first
@@ -102,7 +100,6 @@ private:
 
     int listenFd_ = -1;
     uint16_t port_ = 0;
-    std::string status_;
     std::string pin_;
     std::array<ClientSlot, kMaxClients> clients_;
     int clientCount_ = 0;

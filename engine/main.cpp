@@ -13,6 +13,7 @@
 #include "jitter_buffer.h"
 #include "mode_rule.h"
 #include "opus_dec.h"
+#include "sonvale_protocol.h"
 #include "sv_ring.h"
 #include "udp_receiver.h"
 
@@ -24,8 +25,6 @@ void on_signal(int) {
     g_running = 0;
 }
 
-constexpr uint16_t kAudioPort = 47810;
-constexpr uint16_t kControlPort = 47811;
 constexpr int kInitialTarget = 4;
 constexpr int kSampleRate = 48000;
 constexpr int kChannels = 2;
@@ -59,12 +58,11 @@ struct RingAttachment {
     ~RingAttachment() { SVRing_Close(&handle); }
 };
 
-void applyMode(const std::string& line, JitterBuffer& jitter, ControlServer& control) {
+void applyMode(const std::string& line, JitterBuffer& jitter) {
     const std::optional<int> mode = parseModeLine(line);
     if (!mode) return;
     const int target = jitterTargetForMode(*mode);
     jitter.configure(target);
-    control.setStatus("{\"jitterTarget\":" + std::to_string(target) + "}");
     std::printf("[engine] Mode %d \u2192 jitter target %d packets\n", *mode, target);
     std::fflush(stdout);
 }
@@ -93,8 +91,8 @@ int main(int argc, char** argv) {
     }
 
     UdpReceiver receiver;
-    if (!receiver.bind(kAudioPort)) {
-        std::fprintf(stderr, "[engine] ERROR: UdpReceiver::bind(%u) failed\n", kAudioPort);
+    if (!receiver.bind(sonvale::kAudioPort)) {
+        std::fprintf(stderr, "[engine] ERROR: UdpReceiver::bind(%u) failed\n", sonvale::kAudioPort);
         return 1;
     }
     std::printf("[engine] UDP audio listening on port %u\n", receiver.boundPort());
@@ -102,11 +100,11 @@ int main(int argc, char** argv) {
     ControlServer control;
     control.setPin(pin);
     if (!pin.empty()) std::printf("[engine] PIN pairing enabled\n");
-    if (!control.start(kControlPort)) {
-        std::fprintf(stderr, "[engine] ERROR: ControlServer::start(%u) failed\n", kControlPort);
+    if (!control.start(sonvale::kControlPort)) {
+        std::fprintf(stderr, "[engine] ERROR: ControlServer::start(%u) failed\n", sonvale::kControlPort);
         return 1;
     }
-    std::printf("[engine] Control server listening on port %u\n", kControlPort);
+    std::printf("[engine] Control server listening on port %u\n", sonvale::kControlPort);
 
     JitterBuffer jitter;
     jitter.configure(kInitialTarget);
@@ -124,7 +122,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> payload;
 
     while (g_running != 0) {
-        if (std::optional<std::string> line = control.poll()) applyMode(*line, jitter, control);
+        if (std::optional<std::string> line = control.poll()) applyMode(*line, jitter);
 
         uint32_t source = 0;
         const int n = receiver.recv(receiveBuffer.data(), kReceiveBufferSize, kReceiveWaitMs, &source);

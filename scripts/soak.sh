@@ -48,6 +48,11 @@ verdict() { [ "$(field "$1" pass)" = True ] && echo pass || echo FAIL; }
     echo "the jitter buffer and the pairing URL parser; \`make test\` replays the saved corpus in fuzz/corpus."
 } > "$out"
 cat "$out"
+# The real-time tests that need an idle machine, one after another.
+echo "== ctest -L soak" >&2
+(cd "$build" && ctest --output-on-failure -L soak)
+labelled=$?
+[ $labelled -eq 0 ] || exit 1
 for r in "$stream" "$abuse" "$restarts"; do
     [ -z "$r" ] && continue
     [ "$(field "$r" pass)" = True ] || exit 1

@@ -1,6 +1,7 @@
 # Soak and chaos runs: short versions here, long ones through `make soak`.
 add_executable(soak_engine soak/soak_engine.cpp)
 target_link_libraries(soak_engine PRIVATE test_support)
+target_compile_options(soak_engine PRIVATE -Wconversion)
 add_dependencies(soak_engine sonvale-engine)
 
 add_test(NAME soak.stream_with_impairments_short COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:soak_engine> stream 20)
@@ -14,7 +15,8 @@ endif()
 # The engine killed again and again under the application's controller.
 if(TARGET tarnwell_services)
     add_executable(soak_restarts soak/soak_restarts.cpp)
-    target_link_libraries(soak_restarts PRIVATE tarnwell_services)
+    target_link_libraries(soak_restarts PRIVATE tarnwell_services test_support)
+    target_compile_options(soak_restarts PRIVATE -Wconversion)
     add_dependencies(soak_restarts sonvale-engine)
     add_test(NAME soak.engine_kills_under_controller_short
         COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:soak_restarts> 10 $<TARGET_FILE:sonvale-engine>)

@@ -1,12 +1,12 @@
 #!/bin/bash
 # Stops the sound-server processes that a start script of this folder started in
 # DIR (pulseaudio.pid, or the PipeWire set), newest first, and waits for them.
-# Usage: stop.sh DIR [NAME...]   (NAME: pulseaudio, pipewire-pulse, wireplumber, pipewire, dbus)
+# Usage: stop.sh DIR [NAME...]   (NAME: keepalive, pulseaudio, pipewire-pulse, wireplumber, pipewire, dbus)
 set -uo pipefail
 dir=${1:?usage: stop.sh DIR [NAME...]}
 shift
 names=("$@")
-[ ${#names[@]} -eq 0 ] && names=(pulseaudio pipewire-pulse wireplumber pipewire dbus)
+[ ${#names[@]} -eq 0 ] && names=(keepalive pulseaudio pipewire-pulse wireplumber pipewire dbus)
 for name in "${names[@]}"; do
     file="$dir/$name.pid"
     [ -f "$file" ] || continue

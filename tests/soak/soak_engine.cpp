@@ -8,7 +8,6 @@
 //
 // Prints one line of JSON with what was measured; exits 1 when a check fails.
 #include <signal.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -16,18 +15,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "child_process.h"
-#include "jitter_buffer.h"
-#include "net_client.h"
+#include "engine_process.h"
 #include "opus_stream.h"
-#include "paths.h"
-#include "sv_ring.h"
+#include "process_table.h"
+#include "reference_receiver.h"
+#include "sonvale_protocol.h"
+#include "sv_ring.hpp"
 
 using namespace std::chrono_literals;
 using namespace testsupport;
@@ -35,68 +33,23 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr uint16_t kAudioPort = 47810;
-constexpr uint16_t kControlPort = 47811;
+constexpr uint16_t kAudioPort = sonvale::kAudioPort;
+constexpr uint16_t kControlPort = sonvale::kControlPort;
 constexpr const char* kPin = "7531";
-
-struct ProcStat {
-    double cpuSeconds = 0;
-    long rssKb = 0;
-    long peakRssKb = 0;
-};
-
-ProcStat readProc(pid_t pid) {
-    ProcStat s;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close != std::string::npos) {
-        std::istringstream rest(text.substr(close + 2));
-        std::string field;
-        unsigned long utime = 0;
-        unsigned long stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14) utime = std::stoul(field);
-            if (i == 15) stime = std::stoul(field);
-        }
-        s.cpuSeconds = static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    }
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) s.rssKb = std::stol(line.substr(6));
-        if (line.rfind("VmHWM:", 0) == 0) s.peakRssKb = std::stol(line.substr(6));
-    }
-    return s;
-}
 
 class Engine {
 public:
-    Engine() : process_(enginePath(), {"--pin", kPin}) {}
-    bool ready() {
-        if (!process_.waitForLine("[engine] Pipeline ready. Entering main loop.", 10s)) return false;
-        return SVRing_OpenReader(&ring_);
-    }
-    ~Engine() { SVRing_Close(&ring_); }
-    uint64_t writeIndex() const {
-        return __atomic_load_n(static_cast<const uint64_t*>(ring_.base), __ATOMIC_ACQUIRE);
-    }
-    pid_t pid() const { return process_.pid(); }
-    bool alive() { return !process_.waitForExit(0ms).has_value(); }
-    std::optional<int> stop() {
-        process_.signal(SIGTERM);
-        return process_.waitForExit(10s);
-    }
+    Engine() : process_(EngineProcess::withPin(kPin)) {}
+    bool ready() { return process_.waitReady() && ring_.open(svring::Ring::Access::look); }
+    uint64_t writeIndex() const { return ring_.writeIndex(); }
+    ProcessInfo stat() const { return readProcess(process_.pid()).value_or(ProcessInfo{}); }
+    bool alive() { return !process_.process().waitForExit(0ms).has_value(); }
+    std::optional<int> stop() { return process_.stop(); }
 
 private:
-    ChildProcess process_;
-    SVRingHandle ring_{-1, nullptr};
+    EngineProcess process_;
+    svring::Ring ring_;
 };
-
-bool hello(TcpClient& c, const char* from = nullptr) {
-    if (!c.connect(kControlPort, "127.0.0.1", from)) return false;
-    c.send(std::string("{\"t\":\"hello\",\"pin\":\"") + kPin + "\"}\n");
-    return c.readLine(5s) == "{\"t\":\"hello_ok\"}";
-}
 
 // A phone that streams in real time with impairments and pings once a second.
 // It records the order in which it sent, so the expected play-out can be replayed.
@@ -110,8 +63,9 @@ public:
     Phone(Impairment imp, uint32_t seed) : imp_(imp), rng_(seed), packets_(encodeTestSignal(250)) {}
 
     bool run(std::chrono::seconds duration, const std::atomic<bool>& stop) {
-        TcpClient control;
-        if (!hello(control)) return false;
+        std::optional<ControlClient> paired = ControlClient::pair(kPin);
+        if (!paired) return false;
+        TcpClient& control = paired->socket();
         UdpSender udp(kAudioPort);
         std::uniform_real_distribution<double> chance(0.0, 1.0);
         std::uniform_int_distribution<int> jitter(0, std::max(0, imp_.jitterMs * 1000));
@@ -145,16 +99,10 @@ public:
 
     // Frames the engine must have written for what was sent.
     uint64_t expectedFrames() const {
-        JitterBuffer jb;
-        uint64_t steps = 0;
-        std::vector<uint8_t> out;
-        bool lost = false;
-        for (uint32_t seq : sent) {
-            jb.push(seq, {1});
-            while (jb.pop(out, lost))
-                ++steps;
-        }
-        return steps * 960;
+        ReferenceReceiver reference;
+        for (uint32_t seq : sent)
+            reference.arrive(seq, packets_[seq % packets_.size()]);
+        return reference.frames();
     }
 
     std::vector<uint32_t> sent;
@@ -178,15 +126,15 @@ int streamRun(int seconds) {
     Phone phone({0.10, 0.05, 0.02, 30}, 42);
     std::atomic<bool> stop{false};
     const auto warm = std::min(10, std::max(2, seconds / 10));
-    ProcStat early{};
+    ProcessInfo early{};
     std::thread sampler([&] {
         std::this_thread::sleep_for(std::chrono::seconds(warm));
-        early = readProc(engine.pid());
+        early = engine.stat();
     });
     const bool ok = phone.run(std::chrono::seconds(seconds), stop);
     sampler.join();
     std::this_thread::sleep_for(300ms);
-    const ProcStat end = readProc(engine.pid());
+    const ProcessInfo end = engine.stat();
     const uint64_t written = engine.writeIndex();
     const uint64_t expected = phone.expectedFrames();
     const bool alive = engine.alive();
@@ -197,7 +145,8 @@ int streamRun(int seconds) {
     const char* checks = std::getenv("SONVALE_SOAK_RESOURCE_CHECKS");
     const bool resourcesChecked = checks == nullptr || std::strcmp(checks, "0") != 0;
     const bool resourcesHeld = !resourcesChecked || (growthKb <= 256 && cpuPercent <= 5.0);
-    const bool pass = ok && alive && status == 0 && written == expected && resourcesHeld && phone.missedPings == 0;
+    const bool pass =
+        ok && alive && status == 0 && written == expected && resourcesHeld && phone.missedPings == 0;
     std::printf(
         "{\"run\":\"stream\",\"seconds\":%d,\"packets_sent\":%zu,\"frames_written\":%llu,"
         "\"frames_expected\":%llu,\"rss_kb_after_warmup\":%ld,\"rss_kb_end\":%ld,\"peak_rss_kb\":%ld,"

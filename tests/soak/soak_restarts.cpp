@@ -15,10 +15,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "engine_controller.h"
+#include "process_table.h"
 
 namespace {
 
@@ -30,29 +30,24 @@ struct ProcessCensus {
 // Every process of the sandbox's PID namespace: engines by executable, zombies by state.
 ProcessCensus census(const std::string& enginePath) {
     ProcessCensus c;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream stat(entry.path() / "stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        const size_t close = text.rfind(')');
-        const bool zombie = close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
-        if (zombie) {
+    for (const testsupport::ProcessInfo& p : testsupport::allProcesses()) {
+        if (p.state == 'Z') {
             ++c.zombies;
-            continue;
+        } else if (p.exe == enginePath) {
+            ++c.engines;
         }
-        std::error_code linkError;
-        const auto exe = std::filesystem::read_symlink(entry.path() / "exe", linkError);
-        if (!linkError && exe == enginePath) ++c.engines;
     }
     return c;
 }
 
-std::string commandLine(qint64 pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::replace(text.begin(), text.end(), '\0', ' ');
+// The engine's command line once it has finished starting: right after the
+// controller's start() returns, the child may still be inside execve.
+std::string commandLine(qint64 pid, const std::string& enginePath) {
+    const std::optional<testsupport::ProcessInfo> p =
+        testsupport::waitObservable(static_cast<pid_t>(pid), enginePath);
+    std::string text;
+    for (const std::string& arg : p ? p->argv : std::vector<std::string>{})
+        text += arg + " ";
     return text;
 }
 
@@ -82,7 +77,7 @@ int main(int argc, char** argv) {
     int done = 0;
     for (; done < kills; ++done) {
         const qint64 victim = controller.enginePid();
-        if (victim <= 0 || commandLine(victim) != expectedArgs) {
+        if (victim <= 0 || commandLine(victim, enginePath) != expectedArgs) {
             ++wrongPin;
             break;
         }
@@ -111,7 +106,7 @@ int main(int argc, char** argv) {
         maxRelaunchMs = std::max(maxRelaunchMs, ms);
         if (relaunched == 0 || ms > 1500) ++slowRelaunches;
         if (relaunched == 0) break;
-        if (commandLine(relaunched) != expectedArgs) ++wrongPin;
+        if (commandLine(relaunched, enginePath) != expectedArgs) ++wrongPin;
         maxZombies = std::max(maxZombies, census(enginePath).zombies);
     }
     controller.terminateOnQuit();

@@ -55,22 +55,6 @@ Packet encodeLongPacket() {
     return out;
 }
 
-std::vector<float> referenceDecode(const std::vector<std::optional<Packet>>& sequence) {
-    int error = 0;
-    OpusDecoder* dec = opus_decoder_create(kRate, 2, &error);
-    std::vector<float> all;
-    std::vector<float> pcm(kFrames * 2);
-    for (const std::optional<Packet>& p : sequence) {
-        const bool conceal = !p || p->empty();
-        const int n =
-            opus_decode_float(dec, conceal ? nullptr : p->data(),
-                              conceal ? 0 : static_cast<opus_int32>(p->size()), pcm.data(), kFrames, 0);
-        if (n > 0) all.insert(all.end(), pcm.begin(), pcm.begin() + 2 * n);
-    }
-    opus_decoder_destroy(dec);
-    return all;
-}
-
 std::vector<uint8_t> makeDatagram(uint32_t sequence, const Packet& payload) {
     AudioPacketHeader h{};
     h.magic = AudioPacket::kMagic;

@@ -1,21 +1,18 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 namespace testsupport {
 
 using Packet = std::vector<uint8_t>;
 
+// Real Opus packets and audio datagrams as a phone sends them.
+
 // Encodes count 20 ms packets of a known stereo signal (a tone per channel) with
 // the libopus encoder at 48 kHz.
 std::vector<Packet> encodeTestSignal(int count, double leftHz = 440.0, double rightHz = 660.0,
                                      float amplitude = 0.5f);
-
-// Decodes a packet sequence with a fresh decoder the way a receiver should: a
-// missing (nullopt) or empty packet is concealed as 960 frames. Interleaved stereo.
-std::vector<float> referenceDecode(const std::vector<std::optional<Packet>>& sequence);
 
 // One 40 ms packet (too long for a 960-frame limit).
 Packet encodeLongPacket();

@@ -1,5 +1,5 @@
-#include "sv_ring.h"
-
+// The shared ring through its C calls and its C++ owner: the consuming reader,
+// look-only views, replacement by a new writer, and two processes at once.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -7,26 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstring>
 #include <vector>
+
+#include "ring_writer.h"
+#include "sv_ring.hpp"
 
 namespace {
 
-uint64_t counter(const SVRingHandle& h, size_t offset) {
-    auto* p = reinterpret_cast<const uint64_t*>(static_cast<const char*>(h.base) + offset);
-    return __atomic_load_n(p, __ATOMIC_ACQUIRE);
-}
-uint64_t writeIndex(const SVRingHandle& h) {
-    return counter(h, SVRING_WRITE_INDEX_OFFSET);
-}
-uint64_t readIndex(const SVRingHandle& h) {
-    return counter(h, SVRING_READ_INDEX_OFFSET);
-}
-
-const float* slot(const SVRingHandle& h, size_t i) {
-    return reinterpret_cast<const float*>(static_cast<const char*>(h.base) + SVRING_HEADER_BYTES + 8 * i);
-}
+using svring::Ring;
+using testsupport::RingWriter;
 
 // Frames numbered from first: left = n, right = -n.
 std::vector<float> numbered(uint64_t first, size_t count) {
@@ -41,175 +30,197 @@ std::vector<float> numbered(uint64_t first, size_t count) {
 class RingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(SVRing_OpenWriter(&writer));
-        ASSERT_TRUE(SVRing_OpenReader(&reader));
+        ASSERT_TRUE(writer.isOpen());
+        ASSERT_TRUE(consumer.open(Ring::Access::consume));
+        ASSERT_TRUE(view.open(Ring::Access::look));
     }
-    void TearDown() override {
-        SVRing_Close(&reader);
-        SVRing_Close(&writer);
-    }
-    void write(uint64_t first, size_t count) {
-        const std::vector<float> f = numbered(first, count);
-        EXPECT_EQ(SVRing_Write(&writer, f.data(), count), count);
+    void write(uint64_t first, size_t count) { EXPECT_EQ(writer.write(numbered(first, count)), count); }
+    std::vector<float> read(size_t count) {
+        std::vector<float> out(2 * count, 7.0f);
+        lastRead = consumer.read(out.data(), count);
+        return out;
     }
 
-    SVRingHandle writer{-1, nullptr};
-    SVRingHandle reader{-1, nullptr};
+    RingWriter writer;
+    Ring consumer;
+    Ring view;
+    size_t lastRead = 0;
 };
 
-TEST_F(RingTest, FreshRingReadsSilence) {
-    std::vector<float> out(1024, 7.0f);
-    EXPECT_EQ(SVRing_Read(&reader, out.data(), 512), 0u);
-    EXPECT_EQ(out, std::vector<float>(1024, 0.0f));
-    EXPECT_EQ(readIndex(reader), 0u);
-    EXPECT_EQ(writeIndex(reader), 0u);
-}
-
-TEST_F(RingTest, PartialReadsEndInSilence) {
+TEST_F(RingTest, ReadsGiveWhatIsThereThenSilence) {
+    EXPECT_EQ(read(512), std::vector<float>(1024, 0.0f));
+    EXPECT_EQ(lastRead, 0u);
     write(0, 960);
-    std::vector<float> out(1024);
-    EXPECT_EQ(SVRing_Read(&reader, out.data(), 512), 512u);
-    EXPECT_EQ(out, numbered(0, 512));
-    EXPECT_EQ(SVRing_Read(&reader, out.data(), 512), 448u);
-    std::vector<float> expected = numbered(512, 448);
-    expected.resize(1024, 0.0f);
-    EXPECT_EQ(out, expected);
-    EXPECT_EQ(readIndex(reader), 960u);
+    EXPECT_EQ(read(512), numbered(0, 512));
+    std::vector<float> tail = numbered(512, 448);
+    tail.resize(1024, 0.0f);
+    EXPECT_EQ(read(512), tail);
+    EXPECT_EQ(lastRead, 448u);
+    EXPECT_EQ(consumer.readIndex(), 960u);
 }
 
-TEST_F(RingTest, LappedReaderSkipsToOldestFrameStillPresent) {
+// A lapped reader skips to the oldest frame still present, even on a read of 0.
+TEST_F(RingTest, LappedReaderSkipsToTheOldestFrameStillThere) {
     for (uint64_t i = 0; i < 100000; i += 1000)
         write(i, 1000);
-    std::vector<float> out(20);
-    EXPECT_EQ(SVRing_Read(&reader, out.data(), 10), 10u);
-    EXPECT_EQ(readIndex(reader), 52010u);
-    EXPECT_EQ(out, numbered(52000, 10));
+    EXPECT_EQ(read(10), numbered(52000, 10));
+    EXPECT_EQ(consumer.readIndex(), 52010u);
+    write(100000, 48000);
+    EXPECT_EQ(consumer.read(nullptr, 0), 0u);
+    EXPECT_EQ(consumer.readIndex(), 100000u);
 }
 
-TEST_F(RingTest, ZeroCountReadStillSkips) {
-    write(0, 30000);
-    write(30000, 30000);
-    EXPECT_EQ(SVRing_Read(&reader, nullptr, 0), 0u);
-    EXPECT_EQ(readIndex(reader), 12000u);
-}
-
-TEST_F(RingTest, OversizeWriteKeepsItsLast48000Frames) {
-    write(0, 50000);
-    EXPECT_EQ(writeIndex(writer), 50000u);
-    EXPECT_EQ(slot(writer, 0)[0], 48000.0f);
-    EXPECT_EQ(slot(writer, 1999)[0], 49999.0f);
-    EXPECT_EQ(slot(writer, 2000)[0], 2000.0f);
-    std::vector<float> out(48000 * 2);
-    EXPECT_EQ(SVRing_Read(&reader, out.data(), 48000), 48000u);
-    EXPECT_EQ(out, numbered(2000, 48000));
-}
-
-TEST_F(RingTest, SlotsWrapAtTheRingSize) {
+// Across the end of the slots, and a write longer than the ring keeps its end.
+TEST_F(RingTest, WritesWrapAndAnOversizeWriteKeepsItsLastFrames) {
     write(0, 47999);
     write(47999, 2);
-    EXPECT_EQ(slot(writer, 47999)[0], 47999.0f);
-    EXPECT_EQ(reinterpret_cast<const char*>(slot(writer, 47999)) - static_cast<const char*>(writer.base),
-              384008);
-    EXPECT_EQ(slot(writer, 0)[0], 48000.0f);
-    EXPECT_EQ(slot(writer, 0)[1], -48000.0f);
+    std::vector<float> out(4);
+    ASSERT_EQ(view.copyFrames(47999, out.data(), 2), 2u);
+    EXPECT_EQ(out, numbered(47999, 2));
+    write(48001, 50000);
+    EXPECT_EQ(view.writeIndex(), 98001u);
+    EXPECT_EQ(read(48000), numbered(50001, 48000));
 }
 
-TEST_F(RingTest, NewWriterReplacesTheObject) {
+TEST_F(RingTest, LookingNeverMovesTheReadIndex) {
+    write(0, 3000);
+    EXPECT_EQ(read(1000), numbered(0, 1000));
+    std::vector<float> out(2 * 2000);
+    EXPECT_EQ(view.copyFrames(0, out.data(), 2000), 2000u);
+    EXPECT_EQ(view.copyNewest(out.data(), 2000), 3000u);
+    EXPECT_EQ(view.readIndex(), 1000u);
+    EXPECT_EQ(consumer.readIndex(), 1000u);
+    EXPECT_EQ(view.writeIndex(), 3000u);
+}
+
+TEST_F(RingTest, CopyFramesOnlyOfFramesStillThere) {
+    write(0, 60000);
+    struct Case {
+        uint64_t from;
+        size_t count;
+        size_t copied;
+    };
+    const Case cases[] = {
+        {12000, 48000, 48000},  // exactly the frames still there
+        {11999, 10, 0},         // overwritten
+        {59990, 10, 10},        // the newest
+        {59995, 10, 0},         // not written yet
+        {60001, 0, 0},          // beyond the writer
+        {60000, 0, 0},          // nothing, at the writer
+        {0, 48001, 0},          // more than the ring holds
+    };
+    for (const Case& c : cases) {
+        std::vector<float> out(2 * c.count);
+        EXPECT_EQ(view.copyFrames(c.from, out.data(), c.count), c.copied) << c.from << "+" << c.count;
+        if (c.copied > 0) {
+            EXPECT_EQ(out, numbered(c.from, c.count));
+        }
+    }
+}
+
+TEST_F(RingTest, CopyNewestPadsWithSilenceBeforeTheFirstFrame) {
+    write(0, 3);
+    std::vector<float> out(10, 7.0f);
+    EXPECT_EQ(view.copyNewest(out.data(), 5), 3u);
+    std::vector<float> expected(4, 0.0f);
+    const std::vector<float> frames = numbered(0, 3);
+    expected.insert(expected.end(), frames.begin(), frames.end());
+    EXPECT_EQ(out, expected);
+    write(3, 50000);
+    EXPECT_EQ(view.copyNewest(out.data(), 5), 50003u);
+    EXPECT_EQ(out, numbered(49998, 5));
+}
+
+// Every writer start makes a new object: attachments to the old one see it
+// replaced and frozen, fresh ones see the new ring.
+TEST_F(RingTest, ANewWriterReplacesTheRing) {
     write(0, 100);
-    SVRingHandle second{-1, nullptr};
-    ASSERT_TRUE(SVRing_OpenWriter(&second));
-    const std::vector<float> f = numbered(1000, 50);
-    SVRing_Write(&second, f.data(), 50);
-    std::vector<float> out(400);
-    EXPECT_EQ(SVRing_Read(&reader, out.data(), 200), 100u);  // still the old object
-    EXPECT_EQ(SVRing_Read(&reader, out.data(), 200), 0u);
-    SVRing_Close(&reader);
-    ASSERT_TRUE(SVRing_OpenReader(&reader));
-    EXPECT_EQ(SVRing_Read(&reader, out.data(), 200), 50u);
-    EXPECT_EQ(out[0], 1000.0f);
-    SVRing_Close(&second);
+    EXPECT_FALSE(view.replaced());
+    RingWriter second;
+    ASSERT_TRUE(second.isOpen());
+    second.write(numbered(1000, 50));
+    EXPECT_TRUE(view.replaced());
+    EXPECT_TRUE(consumer.replaced());
+    EXPECT_EQ(view.writeIndex(), 100u);
+    EXPECT_EQ(read(200).front(), 0.0f);
+    EXPECT_EQ(lastRead, 100u);
+    Ring fresh;
+    ASSERT_TRUE(fresh.open(Ring::Access::look));
+    EXPECT_FALSE(fresh.replaced());
+    EXPECT_EQ(fresh.writeIndex(), 50u);
 }
 
 // What the microphone hears is for the user's own programs only.
 TEST_F(RingTest, RingIsPrivateToItsUser) {
     struct stat st {};
-    ASSERT_EQ(fstat(writer.fd, &st), 0);
+    ASSERT_EQ(fstat(writer.handle().fd, &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(Ring, ClosedHandlesAreSafe) {
     SVRingHandle h{-1, nullptr};
     SVRing_Close(&h);
-    EXPECT_EQ(h.fd, -1);
     std::vector<float> in(20, 1.0f);
     std::vector<float> out(20, 1.0f);
     EXPECT_EQ(SVRing_Write(&h, in.data(), 10), 0u);
     EXPECT_EQ(SVRing_Read(&h, out.data(), 10), 0u);
     EXPECT_EQ(out, std::vector<float>(20, 0.0f));
+    out.assign(20, 1.0f);
+    EXPECT_EQ(SVRing_CopyNewest(&h, out.data(), 10), 0u);
+    EXPECT_EQ(out, std::vector<float>(20, 0.0f));
+    EXPECT_EQ(SVRing_CopyFrames(&h, 0, out.data(), 0), 0u);
+    EXPECT_EQ(SVRing_WriteIndex(&h), 0u);
+    EXPECT_FALSE(SVRing_Replaced(&h));
 }
 
-TEST(Ring, ReaderFailsWithoutWriterAndCloseLeavesObject) {
+// No attachment without a writer, nor to an object the writer has not sized
+// yet (touching that mapping would fault); closing never removes the ring.
+TEST(Ring, AttachingNeedsASizedRing) {
     shm_unlink(SVRING_NAME);
-    SVRingHandle r{-1, nullptr};
-    EXPECT_FALSE(SVRing_OpenReader(&r));
-    EXPECT_EQ(r.base, nullptr);
-    SVRingHandle w{-1, nullptr};
-    ASSERT_TRUE(SVRing_OpenWriter(&w));
-    SVRing_Close(&w);
-    EXPECT_EQ(w.fd, -1);
-    EXPECT_EQ(w.base, nullptr);
-    EXPECT_TRUE(SVRing_OpenReader(&r));
-    SVRing_Close(&r);
-}
-
-// A reader that comes between the writer's creation and sizing of the object
-// must not map it (touching the mapping would fault).
-TEST(Ring, ReaderRefusesAnObjectNotYetSized) {
-    shm_unlink(SVRING_NAME);
+    Ring r;
+    EXPECT_FALSE(r.open(Ring::Access::consume));
+    EXPECT_FALSE(r.open(Ring::Access::look));
     const int fd = shm_open(SVRING_NAME, O_RDWR | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
-    SVRingHandle r{-1, nullptr};
-    EXPECT_FALSE(SVRing_OpenReader(&r));
-    EXPECT_EQ(r.fd, -1);
-    EXPECT_EQ(r.base, nullptr);
+    EXPECT_FALSE(r.open(Ring::Access::consume));
+    EXPECT_FALSE(r.open(Ring::Access::look));
     close(fd);
-    shm_unlink(SVRING_NAME);
+    { RingWriter w; }
+    EXPECT_TRUE(r.open(Ring::Access::consume));
+    EXPECT_TRUE(r.open(Ring::Access::look));
 }
 
 // A writer process and a consuming reader process: every frame arrives once, in order.
 TEST(Ring, TwoProcessesStreamInOrder) {
-    SVRingHandle w{-1, nullptr};
-    ASSERT_TRUE(SVRing_OpenWriter(&w));
+    RingWriter w;
+    ASSERT_TRUE(w.isOpen());
     constexpr uint64_t kTotal = 480000;
     const pid_t child = fork();
     if (child == 0) {
-        SVRingHandle r{-1, nullptr};
-        if (!SVRing_OpenReader(&r)) _exit(2);
+        Ring r;
+        if (!r.open(Ring::Access::consume)) _exit(2);
         std::vector<float> out(512 * 2);
-        uint64_t next = 0;
-        while (next < kTotal) {
-            const size_t n = SVRing_Read(&r, out.data(), 512);
+        for (uint64_t next = 0; next < kTotal;) {
+            const size_t n = r.read(out.data(), 512);
             for (size_t i = 0; i < n; ++i, ++next) {
-                if (out[2 * i] != static_cast<float>(next % 1000000)) _exit(3);
+                if (out[2 * i] != static_cast<float>(next)) _exit(3);
             }
             if (n == 0) usleep(100);
         }
         _exit(0);
     }
+    Ring look;
+    ASSERT_TRUE(look.open(Ring::Access::look));
     for (uint64_t i = 0; i < kTotal; i += 960) {
-        std::vector<float> f(960 * 2);
-        for (size_t k = 0; k < 960; ++k)
-            f[2 * k] = static_cast<float>((i + k) % 1000000);
         // Stay within the ring so the reader is never lapped.
-        while (writeIndex(w) - readIndex(w) > 40000)
+        while (look.writeIndex() - look.readIndex() > 40000)
             usleep(100);
-        SVRing_Write(&w, f.data(), 960);
+        w.write(numbered(i, 960));
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    SVRing_Close(&w);
 }
 
 }  // namespace

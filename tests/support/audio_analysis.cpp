@@ -1,0 +1,70 @@
+#include "audio_analysis.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace testsupport {
+
+namespace {
+constexpr size_t kWindow = 480;
+
+float sample(const std::vector<float>& x, int channel, size_t frame) {
+    return x[2 * frame + static_cast<size_t>(channel)];
+}
+}  // namespace
+
+std::optional<size_t> firstLoudFrame(const std::vector<float>& x, int channel, size_t from, float threshold) {
+    for (size_t i = from; 2 * i + 1 < x.size(); ++i) {
+        if (std::abs(sample(x, channel, i)) >= threshold) return i;
+    }
+    return std::nullopt;
+}
+
+double rms(const std::vector<float>& x, int channel, size_t from, size_t count) {
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = from; i < from + count && 2 * i + 1 < x.size(); ++i, ++n) {
+        const double v = sample(x, channel, i);
+        sum += v * v;
+    }
+    return n == 0 ? 0 : std::sqrt(sum / static_cast<double>(n));
+}
+
+// Crossings are placed between samples by linear interpolation.
+double frequency(const std::vector<float>& x, int channel, size_t from, size_t count) {
+    double first = -1;
+    double last = -1;
+    int crossings = 0;
+    for (size_t i = from + 1; i < from + count && 2 * i + 1 < x.size(); ++i) {
+        const double a = sample(x, channel, i - 1);
+        const double b = sample(x, channel, i);
+        if (a < 0 && b >= 0) {
+            const double at = static_cast<double>(i - 1) + a / (a - b);
+            if (first < 0) first = at;
+            last = at;
+            ++crossings;
+        }
+    }
+    return crossings < 2 ? 0 : (crossings - 1) * 48000.0 / (last - first);
+}
+
+QuietRun longestQuiet(const std::vector<float>& x, int channel, size_t from, size_t to, float threshold) {
+    QuietRun best;
+    QuietRun current;
+    to = std::min(to, x.size() / 2);
+    for (size_t w = from; w + kWindow <= to; w += kWindow) {
+        float peak = 0;
+        for (size_t i = w; i < w + kWindow; ++i)
+            peak = std::max(peak, std::abs(sample(x, channel, i)));
+        if (peak < threshold) {
+            current.length += kWindow;
+            current.end = w + kWindow;
+            if (current.length > best.length) best = current;
+        } else {
+            current = QuietRun{};
+        }
+    }
+    return best;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,67 @@
+#include "reference_receiver.h"
+
+#include <opus.h>
+
+#include <algorithm>
+
+namespace testsupport {
+
+namespace {
+constexpr int kFrames = 960;
+constexpr uint32_t kLongestConcealment = 50;
+
+uint32_t ahead(uint32_t from, uint32_t to) {
+    return to - from;
+}
+}  // namespace
+
+ReferenceReceiver::ReferenceReceiver(int target) : target_(static_cast<size_t>(target)) {
+    int error = 0;
+    decoder_ = opus_decoder_create(48000, 2, &error);
+}
+
+ReferenceReceiver::~ReferenceReceiver() {
+    opus_decoder_destroy(decoder_);
+}
+
+void ReferenceReceiver::decode(const Packet* payload) {
+    std::vector<float> pcm(2 * kFrames);
+    const bool conceal = payload == nullptr || payload->empty();
+    const int n =
+        opus_decode_float(decoder_, conceal ? nullptr : payload->data(),
+                          conceal ? 0 : static_cast<opus_int32>(payload->size()), pcm.data(), kFrames, 0);
+    if (n > 0) samples_.insert(samples_.end(), pcm.begin(), pcm.begin() + 2 * n);
+}
+
+void ReferenceReceiver::arrive(uint32_t seq, const Packet& payload) {
+    if (!started_) {
+        started_ = true;
+        next_ = seq;
+    }
+    // Late: behind the next number to play, read as a signed 32-bit distance.
+    if (static_cast<int32_t>(seq - next_) < 0) return;
+    const auto same = [seq](const auto& held) { return held.first == seq; };
+    if (std::any_of(held_.begin(), held_.end(), same)) return;
+    held_.emplace_back(seq, payload);
+    if (!playing_ && held_.size() < target_) return;
+    playing_ = true;
+
+    while (!held_.empty()) {
+        auto nearest = held_.begin();
+        for (auto it = held_.begin(); it != held_.end(); ++it) {
+            if (ahead(next_, it->first) < ahead(next_, nearest->first)) nearest = it;
+        }
+        uint32_t gap = ahead(next_, nearest->first);
+        if (gap > kLongestConcealment) {
+            next_ += gap - kLongestConcealment;
+            gap = kLongestConcealment;
+        }
+        for (; gap > 0; --gap, ++next_)
+            decode(nullptr);
+        decode(&nearest->second);
+        ++next_;
+        held_.erase(nearest);
+    }
+}
+
+}  // namespace testsupport
