@@ -1,0 +1,15 @@
+# sonvale-web: its pure parts as unit tests, the gateway with the real engine in
+# the sandbox, and a real browser (Debian's Chromium) against both.
+if(TARGET sonvale-web)
+    find_package(Qt6 REQUIRED COMPONENTS WebSockets)
+
+    sonvale_add_gtest(web_unit_tests LABEL unit
+        SOURCES web/page_message_test.cpp web/playout_buffer_test.cpp web/certificate_store_test.cpp
+        LIBS sonvale_web_core)
+
+    sonvale_add_gtest(web_integration_tests LABEL integration SANDBOX TIMEOUT 180
+        SOURCES web/gateway_test.cpp
+        LIBS Qt6::WebSockets)
+    target_compile_definitions(web_integration_tests PRIVATE SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>")
+    add_dependencies(web_integration_tests sonvale-web sonvale-engine)
+endif()
