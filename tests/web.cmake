@@ -13,3 +13,13 @@ if(TARGET sonvale-web)
     target_compile_definitions(web_integration_tests PRIVATE SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>")
     add_dependencies(web_integration_tests sonvale-web sonvale-engine)
 endif()
+
+# Chromium takes both cores while it streams, so it runs alone.
+if(TARGET sonvale-web AND NOT SANITIZE)
+    add_executable(web_browser_test web/browser_test.cpp)
+    target_link_libraries(web_browser_test PRIVATE test_support GTest::gtest_main Qt6::Core)
+    target_compile_definitions(web_browser_test PRIVATE SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>")
+    add_dependencies(web_browser_test sonvale-web sonvale-engine)
+    add_test(NAME web.browser_streams_stops_and_refuses COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:web_browser_test>)
+    set_tests_properties(web.browser_streams_stops_and_refuses PROPERTIES LABELS e2e TIMEOUT 300 RUN_SERIAL TRUE)
+endif()

@@ -33,7 +33,7 @@ enum Code : uint8_t {
 };
 
 // An engine never plays numbers below those it has played; counting from the
-// wall clock in 20 ms steps keeps every session above the one before.
+// wall clock in 20 ms steps keeps a new gateway above the one before.
 uint32_t clockSequence() {
     const auto since = std::chrono::system_clock::now().time_since_epoch();
     return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 20);
@@ -42,14 +42,18 @@ uint32_t clockSequence() {
 }  // namespace
 
 struct GatewayCore::Stream {
-    Stream(Session* s, const PageMessage::Hello& hello)
-        : session(s), pageId(hello.pageId), codec(hello.codec), playout(maxDepthForMode(hello.mode)) {}
+    Stream(Session* s, const PageMessage::Hello& hello, uint32_t firstSequence)
+        : session(s),
+          pageId(hello.pageId),
+          codec(hello.codec),
+          playout(maxDepthForMode(hello.mode)),
+          sequence(firstSequence) {}
     Session* session;
     std::string pageId;
     PageMessage::Codec codec;
     PcmEncoder encoder;
     PlayoutBuffer playout;
-    uint32_t sequence = clockSequence();
+    uint32_t sequence;
     uint32_t frames = 0;
     Clock::time_point nextTick = Clock::now();
 };
@@ -161,7 +165,10 @@ void GatewayCore::hello(Session& session) {
         endStream();
         if (previous->peer) previous->peer->finish();
     }
-    stream_ = std::make_unique<Stream>(&session, hello);
+    // Later sessions go on from the last number: the engine that played it
+    // takes the next one without a jump (a jump is played as up to a second of
+    // concealment), and an engine started since takes any number.
+    stream_ = std::make_unique<Stream>(&session, hello, nextSequence_.value_or(clockSequence()));
     session.peer->send(PageMessage::encode(PageMessage::Type::Welcome, computerName_.toStdString()));
     engine_.start(pin_, hello.mode);
     clock_.start(0);
@@ -177,6 +184,7 @@ void GatewayCore::fail(Session& session, uint8_t code, const QString& sentence) 
 
 void GatewayCore::endStream() {
     if (!stream_) return;
+    nextSequence_ = stream_->sequence;
     stream_.reset();
     clock_.stop();
     engine_.stop();

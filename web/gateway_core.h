@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine_link.h"
@@ -23,8 +24,8 @@
 // - one page streams at a time; another is told so and ended;
 // - the streaming page's chunks (PCM encoded here) go through the playout
 //   buffer and leave as the engine's datagrams on a steady 20 ms clock,
-//   numbered on from the wall clock so a new session never falls below what an
-//   engine has already played;
+//   numbered from the wall clock, then on from session to session, so a
+//   session never falls below what an engine has already played;
 // - the engine link is opened with the stream and closed with it; its state
 //   reaches the page as a sentence.
 // Main thread only.
@@ -65,6 +66,7 @@ private:
     HelloGuard guard_;
     std::vector<std::unique_ptr<Session>> sessions_;
     std::unique_ptr<Stream> stream_;
+    std::optional<uint32_t> nextSequence_;
     EngineLink engine_;
     QTimer housekeeping_;
     QTimer clock_;

@@ -59,6 +59,7 @@ async function stream(link, name, ms) {
   const [state] = await waitState(page, 'idle');
   say(`stopped ${name} ${state}`);
   await page.close();
+  await new Promise((done) => setTimeout(done, 3000)); // the test sees the ring stand still
 }
 
 try {

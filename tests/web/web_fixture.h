@@ -42,15 +42,24 @@ public:
             next_ = ring_.writeIndex();
         }
         const uint64_t end = ring_.writeIndex();
+        // An engine writes up to a second of concealment at once when a new
+        // sender's numbers jump; what the ring no longer holds counts as missed.
+        if (end - next_ > kMostFrames) {
+            missed += end - kMostFrames - next_;
+            next_ = end - kMostFrames;
+        }
         if (end <= next_) return;
         std::vector<float> chunk(2 * static_cast<size_t>(end - next_));
-        if (ring_.copyFrames(next_, chunk.data(), static_cast<size_t>(end - next_)) == 0) return;
-        frames.insert(frames.end(), chunk.begin(), chunk.end());
-        next_ = end;
+        if (ring_.copyFrames(next_, chunk.data(), chunk.size() / 2) == chunk.size() / 2) {
+            frames.insert(frames.end(), chunk.begin(), chunk.end());
+            next_ = end;
+        }
     }
     std::vector<float> frames;  // interleaved stereo
+    uint64_t missed = 0;
 
 private:
+    static constexpr uint64_t kMostFrames = 36000;
     svring::Ring ring_;
     uint64_t next_ = 0;
 };
