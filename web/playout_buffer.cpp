@@ -56,7 +56,7 @@ std::optional<std::vector<uint8_t>> PlayoutBuffer::tick() {
         chunks_.pop_front();
         return chunk;
     }
-    if (++emptyTicks_ > maxDepth_) {
+    if (++emptyTicks_ > kPausedTicks) {
         // Paused: the next chunks start a fresh stream with its own on-time line.
         playing_ = false;
         origin_.reset();

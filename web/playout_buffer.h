@@ -18,7 +18,7 @@
 //   dropped down to the target.
 // - tick (every 20 ms): before play-out starts, or after it has gone idle,
 //   nothing until the target depth is held; then the oldest chunk, or an empty
-//   one (played as a lost packet) when none is there. After the maximum depth of
+//   one (played as a lost packet) when none is there. After half a second of
 //   empty ticks in a row the stream counts as paused and it goes idle again.
 class PlayoutBuffer {
 public:
@@ -42,6 +42,7 @@ public:
 private:
     void updateTarget(std::chrono::microseconds lateness);
 
+    static constexpr int kPausedTicks = 25;
     static constexpr int kWindowBuckets = 8;   // seconds of history for the earliest arrival
     static constexpr int kBucketChunks = 50;   // one second of chunks per bucket
 
