@@ -81,7 +81,8 @@ bool namesAll(const QSslCertificate& cert, const QStringList& dnsNames, const QS
     }
     for (const QString& address : ipAddresses) {
         const QHostAddress wanted(address);
-        if (std::none_of(ips.begin(), ips.end(), [&](const QString& ip) { return QHostAddress(ip) == wanted; })) {
+        if (std::none_of(ips.begin(), ips.end(),
+                         [&](const QString& ip) { return QHostAddress(ip) == wanted; })) {
             return false;
         }
     }
@@ -116,8 +117,10 @@ std::optional<CertificateStore::Identity> CertificateStore::make(const QStringLi
     BN_free(number);
 
     QStringList alternatives;
-    for (const QString& name : dnsNames) alternatives << "DNS:" + name;
-    for (const QString& address : ipAddresses) alternatives << "IP:" + address;
+    for (const QString& name : dnsNames)
+        alternatives << "DNS:" + name;
+    for (const QString& address : ipAddresses)
+        alternatives << "IP:" + address;
 
     X509_NAME* subject = X509_get_subject_name(cert.get());
     const QByteArray commonName = dnsNames.value(0, "Tarnwell").toUtf8().left(64);
@@ -176,7 +179,8 @@ std::optional<CertificateStore::Identity> CertificateStore::load() const {
 
 std::optional<CertificateStore::Identity> CertificateStore::obtain(const QStringList& dnsNames,
                                                                    const QStringList& ipAddresses,
-                                                                   const QDateTime& now, QString& error) const {
+                                                                   const QDateTime& now,
+                                                                   QString& error) const {
     if (std::optional<Identity> stored = load()) {
         const QSslCertificate& cert = stored->certificate;
         if (cert.effectiveDate() <= now && cert.expiryDate() > now.addDays(1) &&

@@ -74,8 +74,8 @@ GatewayCore::~GatewayCore() {
 }
 
 GatewayCore::Session* GatewayCore::find(Peer* peer) {
-    const auto it = std::find_if(sessions_.begin(), sessions_.end(),
-                                 [peer](const auto& s) { return s->peer == peer; });
+    const auto it =
+        std::find_if(sessions_.begin(), sessions_.end(), [peer](const auto& s) { return s->peer == peer; });
     return it == sessions_.end() ? nullptr : it->get();
 }
 
@@ -99,7 +99,8 @@ void GatewayCore::receive(Peer* peer, const uint8_t* data, size_t size) {
     session->sinceLastMessage.restart();
     const auto messages = session->reader.read(data, size);
     if (!messages) {
-        fail(*session, kConfused, "This page and the computer do not understand each other. Reload the page.");
+        fail(*session, kConfused,
+             "This page and the computer do not understand each other. Reload the page.");
         return;
     }
     for (const PageMessage::Message& message : *messages) {

@@ -8,15 +8,24 @@ constexpr qsizetype kMaxBody = 65536;
 
 QByteArray reason(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 400: return "Bad Request";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 410: return "Gone";
-        case 413: return "Content Too Large";
-        case 431: return "Request Header Fields Too Large";
-        default: return "Error";
+        case 200:
+            return "OK";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 410:
+            return "Gone";
+        case 413:
+            return "Content Too Large";
+        case 431:
+            return "Request Header Fields Too Large";
+        default:
+            return "Error";
     }
 }
 }  // namespace
@@ -37,7 +46,8 @@ void HttpConnection::onReadyRead() {
     while (socket_ && socket_->state() == QAbstractSocket::ConnectedState) {
         const QByteArray head = socket_->peek(HttpHead::kMaxHead);
         HttpRequest request;
-        const HttpHead::Status status = HttpHead::parse(std::string_view(head.constData(), head.size()), request);
+        const HttpHead::Status status =
+            HttpHead::parse(std::string_view(head.constData(), head.size()), request);
         if (status == HttpHead::Status::Incomplete) return;
         if (status != HttpHead::Status::Complete) {
             keepAlive_ = false;
@@ -77,7 +87,8 @@ void HttpConnection::respond(int status, const QByteArray& type, const QByteArra
     head +=
         "Content-Security-Policy: default-src 'self'; img-src 'self' data:; base-uri 'none'; "
         "form-action 'none'; frame-ancestors 'none'\r\n";
-    for (const auto& [name, value] : extraFields) head += name + ": " + value + "\r\n";
+    for (const auto& [name, value] : extraFields)
+        head += name + ": " + value + "\r\n";
     head += keepAlive_ ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     socket_->write(head + body);
     if (!keepAlive_) closeAfterWriting();

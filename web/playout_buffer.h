@@ -43,8 +43,8 @@ private:
     void updateTarget(std::chrono::microseconds lateness);
 
     static constexpr int kPausedTicks = 25;
-    static constexpr int kWindowBuckets = 8;   // seconds of history for the earliest arrival
-    static constexpr int kBucketChunks = 50;   // one second of chunks per bucket
+    static constexpr int kWindowBuckets = 8;  // seconds of history for the earliest arrival
+    static constexpr int kBucketChunks = 50;  // one second of chunks per bucket
 
     int maxDepth_ = kMinDepth;
     int target_ = kMinDepth;

@@ -16,7 +16,8 @@ public:
     }
 
     void send(const std::vector<uint8_t>& message) override {
-        outgoing_.append(reinterpret_cast<const char*>(message.data()), static_cast<qsizetype>(message.size()));
+        outgoing_.append(reinterpret_cast<const char*>(message.data()),
+                         static_cast<qsizetype>(message.size()));
     }
     void finish() override { finished_ = true; }
     uint32_t address() const override { return address_; }

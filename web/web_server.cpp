@@ -48,7 +48,8 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
         }
     });
     connect(&webSockets_, &QWebSocketServer::newConnection, this, [this] {
-        while (QWebSocket* socket = webSockets_.nextPendingConnection()) new WsPeer(socket, core_);
+        while (QWebSocket* socket = webSockets_.nextPendingConnection())
+            new WsPeer(socket, core_);
     });
     postSweep_.setInterval(1000);
     connect(&postSweep_, &QTimer::timeout, this, &WebServer::forgetQuietPostPeers);
@@ -72,7 +73,8 @@ bool WebServer::fromOwnPage(const HttpRequest& request) const {
     const QString host = QString::fromStdString(request.field("host"));
     const QUrl hostUrl("https://" + host);
     return !host.isEmpty() && hostUrl.isValid() && ownHosts_.contains(hostUrl.host(), Qt::CaseInsensitive) &&
-           QString::fromStdString(request.field("origin")).compare("https://" + host, Qt::CaseInsensitive) == 0;
+           QString::fromStdString(request.field("origin")).compare("https://" + host, Qt::CaseInsensitive) ==
+               0;
 }
 
 void WebServer::upgrade(QSslSocket* socket, const HttpRequest& request) {
@@ -147,5 +149,6 @@ void WebServer::forgetQuietPostPeers() {
     for (PostPeer* peer : std::as_const(postPeers_)) {
         if (peer->quietMs() > kPostQuietMs) quiet.append(peer);
     }
-    for (PostPeer* peer : quiet) dropPostPeer(peer);
+    for (PostPeer* peer : quiet)
+        dropPostPeer(peer);
 }

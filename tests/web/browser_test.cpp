@@ -31,10 +31,12 @@ TEST_F(WebGateway, ChromiumStreamsAToneStopsAndMeetsAWrongPin) {
     const std::string url = "https://127.0.0.1:47812/#pin=" + kPin;
     std::filesystem::create_directories(buildDir() + "/test-artefacts/web");
     // 44.1 kHz stereo, one second: a whole number of 441-frame blocks and of cycles.
-    ChildProcess sox("sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "1000", "vol", "0.5"});
+    ChildProcess sox(
+        "sox", {"-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "1", "sine", "1000", "vol", "0.5"});
     ASSERT_EQ(sox.waitForExit(30s), 0);
-    ChildProcess node("node", {sourceDir() + "/tests/web/browser.mjs", url, wav, buildDir() + "/test-artefacts/web",
-                               "20", "https://127.0.0.1:47812/#pin=0000", url + "&transport=post"});
+    ChildProcess node(
+        "node", {sourceDir() + "/tests/web/browser.mjs", url, wav, buildDir() + "/test-artefacts/web", "20",
+                 "https://127.0.0.1:47812/#pin=0000", url + "&transport=post"});
 
     for (const std::string way : {"websocket", "post"}) {
         ASSERT_TRUE(lineStarting(node, tap, "streaming " + way)) << node.out() << node.err();
@@ -47,9 +49,19 @@ TEST_F(WebGateway, ChromiumStreamsAToneStopsAndMeetsAWrongPin) {
         expectTone(std::vector<float>(tap.frames.begin(), tap.frames.end()), from, 0.5 / std::sqrt(2.0));
         ASSERT_TRUE(lineStarting(node, tap, "stopped " + way)) << node.out();
         // Stop ends it: the ring stands still once the last chunks have played.
-        pumpUntil([&] { tap.poll(); return false; }, 1s);
+        pumpUntil(
+            [&] {
+                tap.poll();
+                return false;
+            },
+            1s);
         const size_t stopped = tap.frames.size();
-        pumpUntil([&] { tap.poll(); return false; }, 1s);
+        pumpUntil(
+            [&] {
+                tap.poll();
+                return false;
+            },
+            1s);
         EXPECT_EQ(tap.frames.size(), stopped);
         if (way == "websocket") {
             const auto wrong = lineStarting(node, tap, "wrong-pin ");

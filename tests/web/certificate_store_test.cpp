@@ -37,9 +37,11 @@ TEST(CertificateStore, MakesAServerCertificateNamingEveryAddressWithAPrivateKey)
     EXPECT_TRUE(identity->made);
     const auto names = identity->certificate.subjectAlternativeNames();
     EXPECT_EQ(names.values(QSsl::DnsEntry).size(), 2);
-    for (const QString& n : kNames) EXPECT_TRUE(names.values(QSsl::DnsEntry).contains(n));
-    for (const QString& a : kAddresses) EXPECT_TRUE(names.values(QSsl::IpAddressEntry).contains(a));
-    EXPECT_NEAR(now.daysTo(identity->certificate.expiryDate()), 730, 2);
+    for (const QString& n : kNames)
+        EXPECT_TRUE(names.values(QSsl::DnsEntry).contains(n));
+    for (const QString& a : kAddresses)
+        EXPECT_TRUE(names.values(QSsl::IpAddressEntry).contains(a));
+    EXPECT_NEAR(double(now.daysTo(identity->certificate.expiryDate())), 730, 2);
     EXPECT_TRUE(usableForServers(identity->certificate));
     EXPECT_EQ(identity->key.algorithm(), QSsl::Ec);
     EXPECT_EQ(identity->key.length(), 256);
@@ -61,8 +63,8 @@ TEST(CertificateStore, IsReusedWhileValidAndMadeAgainOtherwise) {
         {"an address fewer", [](const CertificateStore&) {}, {"127.0.0.1"}, false},
         {"a new address", [](const CertificateStore&) {}, kAddresses + QStringList{"10.0.0.7"}, true},
         {"key opened to others",
-         [](const CertificateStore& s) { chmod(QFile::encodeName(s.keyPath()).constData(), 0644); }, kAddresses,
-         false},
+         [](const CertificateStore& s) { chmod(QFile::encodeName(s.keyPath()).constData(), 0644); },
+         kAddresses, false},
         {"expired",
          [now](const CertificateStore& s) {
              QString e;

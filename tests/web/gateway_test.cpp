@@ -25,14 +25,17 @@ public:
         return ws_.state() == QAbstractSocket::ConnectedState;
     }
     void send(uint8_t type, const QByteArray& body) {
-        ws_.sendBinaryMessage(QByteArray(1, char(type)) + char(body.size() & 0xFF) + char(body.size() >> 8) + body);
+        ws_.sendBinaryMessage(QByteArray(1, char(type)) + char(body.size() & 0xFF) + char(body.size() >> 8) +
+                              body);
     }
     void hello(const std::string& pin, const QByteArray& pageId = "page") {
-        send(kHello, QByteArray("\x01\x02\x01", 3) + char(pin.size()) + QByteArray::fromStdString(pin) + pageId);
+        send(kHello,
+             QByteArray("\x01\x02\x01", 3) + char(pin.size()) + QByteArray::fromStdString(pin) + pageId);
     }
     // The next message's type and body; type 0 when none came or the socket closed.
     std::pair<uint8_t, QByteArray> next(std::chrono::milliseconds timeout = 20s) {
-        pumpUntil([&] { return !inbox_.isEmpty() || ws_.state() == QAbstractSocket::UnconnectedState; }, timeout);
+        pumpUntil([&] { return !inbox_.isEmpty() || ws_.state() == QAbstractSocket::UnconnectedState; },
+                  timeout);
         if (inbox_.isEmpty()) return {0, {}};
         const QByteArray m = inbox_.takeFirst();
         return {uint8_t(m[0]), m.mid(3)};
@@ -46,12 +49,16 @@ public:
         for (int k = 0; k < int(seconds * 50); ++k) {
             QByteArray chunk(1920, 0);
             for (int i = 0; i < 960; ++i) {
-                const auto s = int16_t(std::lround(16383 * std::sin(2 * M_PI * 1000 * (k * 960 + i) / 48000.0)));
+                const auto s =
+                    int16_t(std::lround(16383 * std::sin(2 * M_PI * 1000 * (k * 960 + i) / 48000.0)));
                 chunk[2 * i] = char(s & 0xFF);
                 chunk[2 * i + 1] = char((s >> 8) & 0xFF);
             }
             send(kAudio, chunk);
-            pumpUntil([&] { tap.poll(); return std::chrono::steady_clock::now() >= start + k * 20ms; });
+            pumpUntil([&] {
+                tap.poll();
+                return std::chrono::steady_clock::now() >= start + k * 20ms;
+            });
         }
     }
 
@@ -91,7 +98,8 @@ TEST_F(WebGateway, RefusesWhatIsNotItsOwnPairedPage) {
     Page second;
     ASSERT_TRUE(second.opened());
     second.hello(kPin, "other");
-    EXPECT_EQ(second.next(), std::make_pair(uint8_t(kError), QByteArray("\x03" "Another phone is streaming")));
+    EXPECT_EQ(second.next(), std::make_pair(uint8_t(kError), QByteArray("\x03"
+                                                                        "Another phone is streaming")));
     EXPECT_TRUE(second.closed());
 
     // Five wrong PINs, then even the right one is refused.

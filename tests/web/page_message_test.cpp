@@ -16,7 +16,8 @@ Bytes unit(uint8_t type, const Bytes& body, size_t declared) {
 Bytes unit(uint8_t type, const Bytes& body) {
     return unit(type, body, body.size());
 }
-Bytes hello(uint8_t codec = 2, uint8_t mode = 1, const std::string& pin = "4711", const std::string& id = "") {
+Bytes hello(uint8_t codec = 2, uint8_t mode = 1, const std::string& pin = "4711",
+            const std::string& id = "") {
     Bytes body{1, codec, mode, uint8_t(pin.size())};
     body.insert(body.end(), pin.begin(), pin.end());
     body.insert(body.end(), id.begin(), id.end());
@@ -38,8 +39,11 @@ TEST(PageMessages, AcceptOnlyWholeWellFormedMessagesInOrder) {
     const Bytes opusHello = hello(1);
     const Case cases[] = {
         {"hello, pcm, mode, ping, stop in one unit",
-         {hello() + pcm + unit(3, {2}) + unit(5, {9}) + unit(4, {})}, Fault::None},
-        {"opus packets of 1 and 1275 bytes", {opusHello, unit(2, Bytes(1)) + unit(2, Bytes(1275))}, Fault::None},
+         {hello() + pcm + unit(3, {2}) + unit(5, {9}) + unit(4, {})},
+         Fault::None},
+        {"opus packets of 1 and 1275 bytes",
+         {opusHello, unit(2, Bytes(1)) + unit(2, Bytes(1275))},
+         Fault::None},
         {"ping before hello", {unit(5, Bytes(16)), hello()}, Fault::None},
         {"hello with a page id of 16 bytes", {hello(2, 0, "1", std::string(16, 'x'))}, Fault::None},
         {"empty unit", {Bytes{}}, Fault::Short},

@@ -19,7 +19,7 @@ struct Played {
 // Chunk k arrives at arrival(k) ms; the buffer ticks every 20 ms from 0 to
 // endMs. Chunks carry their number so that order can be checked.
 Played simulate(PlayoutBuffer& buffer, const std::function<int64_t(uint32_t)>& arrival, int64_t endMs,
-             uint32_t chunks) {
+                uint32_t chunks) {
     Played run;
     uint32_t next = 0;
     uint32_t lastPlayed = 0;
@@ -48,7 +48,8 @@ Played simulate(PlayoutBuffer& buffer, const std::function<int64_t(uint32_t)>& a
 
 TEST(PlayoutBuffer, AnEvenStreamPlaysAtTheSmallestDepth) {
     PlayoutBuffer buffer(6);
-    const Played run = simulate(buffer, [](uint32_t k) { return 5 + 20 * int64_t(k); }, 10000, 500);
+    const Played run = simulate(
+        buffer, [](uint32_t k) { return 5 + 20 * int64_t(k); }, 10000, 500);
     EXPECT_EQ(run.concealed, 0u);
     EXPECT_EQ(buffer.dropped(), 0u);
     EXPECT_EQ(buffer.target(), PlayoutBuffer::kMinDepth);
@@ -57,7 +58,8 @@ TEST(PlayoutBuffer, AnEvenStreamPlaysAtTheSmallestDepth) {
 TEST(PlayoutBuffer, BurstsRaiseTheDepthAtOnceAndThenPlayEvenly) {
     // Five chunks at a time, every 100 ms, the first ones up to 100 ms late.
     PlayoutBuffer buffer(12);
-    const Played run = simulate(buffer, [](uint32_t k) { return 100 * int64_t(k / 5 + 1); }, 30000, 1500);
+    const Played run = simulate(
+        buffer, [](uint32_t k) { return 100 * int64_t(k / 5 + 1); }, 30000, 1500);
     EXPECT_LT(run.lastConcealedMs, 1000) << "underruns after the depth had settled";
     EXPECT_GE(buffer.target(), 5);
     EXPECT_LE(buffer.target(), 7);
@@ -67,18 +69,21 @@ TEST(PlayoutBuffer, BurstsRaiseTheDepthAtOnceAndThenPlayEvenly) {
 
 TEST(PlayoutBuffer, TheChosenDepthBoundsItAndTheOldestGoFirst) {
     PlayoutBuffer buffer(3);
-    const Played run = simulate(buffer, [](uint32_t k) { return 200 * int64_t(k / 10 + 1); }, 10000, 500);
+    const Played run = simulate(
+        buffer, [](uint32_t k) { return 200 * int64_t(k / 10 + 1); }, 10000, 500);
     EXPECT_EQ(buffer.target(), 3);
     EXPECT_LE(run.deepest, 5u);
     EXPECT_GT(buffer.dropped(), 0u);
 
     // Ten at once: the oldest make room, the newest stays.
     PlayoutBuffer flood(2);
-    for (uint8_t k = 0; k < 10; ++k) flood.push({k}, Clock::time_point{});
+    for (uint8_t k = 0; k < 10; ++k)
+        flood.push({k}, Clock::time_point{});
     EXPECT_LE(flood.depth(), 4u);
     EXPECT_GT(flood.tick(), std::vector<uint8_t>{0});
     std::optional<std::vector<uint8_t>> last;
-    while (flood.depth() > 0) last = flood.tick();
+    while (flood.depth() > 0)
+        last = flood.tick();
     EXPECT_EQ(last, std::vector<uint8_t>{9});
 }
 
@@ -108,10 +113,12 @@ TEST(PlayoutBuffer, TheDepthShrinksSlowlyOnceTheLinkCalms) {
 
 TEST(PlayoutBuffer, AStoppedStreamConcealsBrieflyThenWaitsForTheNext) {
     PlayoutBuffer buffer(4);
-    for (int i = 0; i < 2; ++i) buffer.push({1}, Clock::time_point{} + milliseconds(20 * i));
+    for (int i = 0; i < 2; ++i)
+        buffer.push({1}, Clock::time_point{} + milliseconds(20 * i));
     EXPECT_TRUE(buffer.tick());
     EXPECT_TRUE(buffer.tick());
-    for (int i = 0; i < 25; ++i) EXPECT_EQ(buffer.tick(), std::vector<uint8_t>{});
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(buffer.tick(), std::vector<uint8_t>{});
     EXPECT_FALSE(buffer.tick());
     EXPECT_FALSE(buffer.playing());
     buffer.push({2}, Clock::time_point{} + milliseconds(5000));
