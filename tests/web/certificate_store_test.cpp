@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <functional>
+#include <optional>
 
 #include "certificate_store.h"
 
@@ -52,58 +52,50 @@ TEST(CertificateStore, MakesAServerCertificateNamingEveryAddressWithAPrivateKey)
 
 TEST(CertificateStore, IsReusedWhileValidAndMadeAgainOtherwise) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    QString e;
+    const auto expired = CertificateStore::make(kNames, kAddresses, now.addDays(-800), 730, e);
+    const auto endsToday = CertificateStore::make(kNames, kAddresses, now.addDays(-1), 1, e);
+    const auto other = CertificateStore::make(kNames, kAddresses, now, 730, e);
     struct Case {
         const char* name;
-        std::function<void(const CertificateStore&)> change;
+        std::optional<CertificateStore::Identity> replacement;
+        bool keyOpened;  // the key file made readable by others
         QStringList addresses;
         bool madeAgain;
     };
     const Case cases[] = {
-        {"unchanged", [](const CertificateStore&) {}, kAddresses, false},
-        {"an address fewer", [](const CertificateStore&) {}, {"127.0.0.1"}, false},
-        {"a new address", [](const CertificateStore&) {}, kAddresses + QStringList{"10.0.0.7"}, true},
-        {"key opened to others",
-         [](const CertificateStore& s) { chmod(QFile::encodeName(s.keyPath()).constData(), 0644); },
-         kAddresses, false},
-        {"expired",
-         [now](const CertificateStore& s) {
-             QString e;
-             s.store(*CertificateStore::make(kNames, kAddresses, now.addDays(-800), 730, e), e);
-         },
-         kAddresses, true},
-        {"expiring within the day",
-         [now](const CertificateStore& s) {
-             QString e;
-             s.store(*CertificateStore::make(kNames, kAddresses, now.addDays(-1), 1, e), e);
-         },
-         kAddresses, true},
-        {"key of another certificate",
-         [now](const CertificateStore& s) {
-             QString e;
-             QFile::remove(s.keyPath());
-             QFile(s.keyPath() + ".new").rename(s.keyPath());
-             const auto other = CertificateStore::make(kNames, kAddresses, now, 730, e);
-             QFile key(s.keyPath());
-             key.open(QIODevice::WriteOnly);
-             key.write(other->key.toPem());
-         },
-         kAddresses, true},
+        {"unchanged", {}, false, kAddresses, false},
+        {"an address fewer", {}, false, {"127.0.0.1"}, false},
+        {"a new address", {}, false, kAddresses + QStringList{"10.0.0.7"}, true},
+        {"key opened to others", {}, true, kAddresses, false},
+        {"expired", expired, false, kAddresses, true},
+        {"expiring within a day", endsToday, false, kAddresses, true},
     };
     for (const Case& c : cases) {
         QTemporaryDir dir;
         const CertificateStore store(dir.path());
-        QString error;
-        const auto first = store.obtain(kNames, kAddresses, now, error);
+        const auto first = store.obtain(kNames, kAddresses, now, e);
         ASSERT_TRUE(first) << c.name;
-        c.change(store);
-        const auto second = store.obtain(kNames, c.addresses, now, error);
-        ASSERT_TRUE(second) << c.name << ": " << error.toStdString();
+        if (c.replacement) store.store(*c.replacement, e);
+        if (c.keyOpened) chmod(QFile::encodeName(store.keyPath()).constData(), 0644);
+        const auto second = store.obtain(kNames, c.addresses, now, e);
+        ASSERT_TRUE(second) << c.name << ": " << e.toStdString();
         EXPECT_EQ(second->made, c.madeAgain) << c.name;
         EXPECT_EQ(second->certificate == first->certificate, !c.madeAgain) << c.name;
         struct stat st {};
         stat(QFile::encodeName(store.keyPath()).constData(), &st);
         EXPECT_EQ(st.st_mode & 0777, 0600u) << c.name;
     }
+
+    // A key that does not belong to the certificate is never served.
+    QTemporaryDir dir;
+    const CertificateStore store(dir.path());
+    ASSERT_TRUE(store.obtain(kNames, kAddresses, now, e));
+    QFile key(store.keyPath());
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    key.write(other->key.toPem());
+    key.close();
+    EXPECT_TRUE(store.obtain(kNames, kAddresses, now, e)->made);
 }
 
 }  // namespace

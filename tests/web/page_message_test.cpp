@@ -84,19 +84,4 @@ TEST(PageMessages, AcceptOnlyWholeWellFormedMessagesInOrder) {
     }
 }
 
-TEST(PageMessages, AFaultIsFinalAndTheHelloIsRead) {
-    PageMessage::Reader reader;
-    const Bytes good = hello(1, 2, "4711", "page");
-    const auto messages = reader.read(good.data(), good.size());
-    ASSERT_TRUE(messages);
-    EXPECT_EQ(reader.hello()->pin, "4711");
-    EXPECT_EQ(reader.hello()->pageId, "page");
-    EXPECT_EQ(reader.hello()->codec, PageMessage::Codec::Opus);
-    EXPECT_EQ(reader.hello()->mode, 2);
-    const Bytes bad = unit(9, {});
-    EXPECT_FALSE(reader.read(bad.data(), bad.size()));
-    const Bytes ping = unit(5, {1});
-    EXPECT_FALSE(reader.read(ping.data(), ping.size()));
-}
-
 }  // namespace

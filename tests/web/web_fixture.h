@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdlib>
 #include <memory>
@@ -86,9 +88,7 @@ protected:
         static char name[] = "web_tests";
         static char* argv[] = {name, nullptr};
         if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-        char folder[] = "/tmp/sonvale-web-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        setenv("XDG_DATA_HOME", folder, 1);
+        setenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()).constData(), 1);
         startEngine();
         gateway = std::make_unique<ChildProcess>(SONVALE_WEB_PATH, std::vector<std::string>{"--pin", kPin});
         ASSERT_TRUE(gateway->waitForLine("https://127.0.0.1:47812/#pin=" + kPin, 30s)) << gateway->err();
@@ -98,6 +98,7 @@ protected:
         ASSERT_TRUE(engine->waitReady());
     }
 
+    QTemporaryDir dataHome;  // the gateway's certificate
     std::unique_ptr<EngineProcess> engine;
     std::unique_ptr<ChildProcess> gateway;
     RingTap tap;
