@@ -173,7 +173,7 @@ void GatewayCore::hello(Session& session) {
     session.peer->send(PageMessage::encode(PageMessage::Type::Welcome, computerName_.toStdString()));
     engine_.start(pin_, hello.mode);
     clock_.start(0);
-    emit streamingChanged(true);
+    emit streamingChanged(true, {});
 }
 
 void GatewayCore::fail(Session& session, uint8_t code, const QString& sentence) {
@@ -186,10 +186,16 @@ void GatewayCore::fail(Session& session, uint8_t code, const QString& sentence) 
 void GatewayCore::endStream() {
     if (!stream_) return;
     nextSequence_ = stream_->sequence;
+    const PlayoutBuffer& playout = stream_->playout;
+    const QString detail = QString("playout depth %1 ms, %2 datagrams, %3 concealed, %4 dropped")
+                               .arg(playout.target() * 20)
+                               .arg(stream_->frames / kChunkFrames)
+                               .arg(playout.concealed())
+                               .arg(playout.dropped());
     stream_.reset();
     clock_.stop();
     engine_.stop();
-    emit streamingChanged(false);
+    emit streamingChanged(false, detail);
 }
 
 void GatewayCore::housekeeping() {

@@ -41,8 +41,9 @@ public:
     bool streaming() const { return stream_ != nullptr; }
 
 signals:
-    // For the operator: a browser started or stopped streaming.
-    void streamingChanged(bool streaming);
+    // For the operator: a browser started or stopped streaming; at the end,
+    // detail tells how the playout went.
+    void streamingChanged(bool streaming, const QString& detail);
 
 private:
     struct Session {

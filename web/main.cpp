@@ -107,8 +107,9 @@ int main(int argc, char** argv) {
         say(QString("cannot listen on port %1: %2").arg(sonvale::kWebPort).arg(error));
         return 1;
     }
-    QObject::connect(&core, &GatewayCore::streamingChanged,
-                     [](bool streaming) { say(streaming ? "a browser streams" : "the browser stopped"); });
+    QObject::connect(&core, &GatewayCore::streamingChanged, [](bool streaming, const QString& detail) {
+        say(streaming ? "a browser streams" : "the browser stopped (" + detail + ")");
+    });
 
     const QString address = NetworkInfo::primaryIPv4().value_or("127.0.0.1");
     std::printf("https://%s:%u/#pin=%s\n", qPrintable(address), sonvale::kWebPort, qPrintable(pin));

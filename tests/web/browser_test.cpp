@@ -70,6 +70,7 @@ TEST_F(WebGateway, ChromiumStreamsAToneStopsAndMeetsAWrongPin) {
         }
     }
     EXPECT_TRUE(lineStarting(node, tap, "done")) << node.out() << node.err();
+    std::cout << gateway->err();
 }
 
 }  // namespace

@@ -84,6 +84,16 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
     EXPECT_EQ(page.next().second.left(1), QByteArray("\x01"));
     page.streamTone(3, tap);
     expectTone(tap.frames, tap.frames.size() / 2 - 2 * 48000, 16383 / 32768.0 / std::sqrt(2.0));
+
+    // The same page coming back on a new connection takes its stream over, and
+    // its latency choice reaches the engine.
+    Page again;
+    ASSERT_TRUE(again.opened());
+    again.hello(kPin);
+    EXPECT_EQ(again.next().first, kWelcome);
+    EXPECT_TRUE(page.closed());
+    again.send(3, QByteArray(1, 2));
+    EXPECT_TRUE(pumpUntil([&] { return engine->process().out().find("Mode 2") != std::string::npos; }));
 }
 
 TEST_F(WebGateway, RefusesWhatIsNotItsOwnPairedPage) {
