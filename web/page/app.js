@@ -2,6 +2,7 @@
 // has it, 16-bit PCM otherwise), sent over a WebSocket or, where the browser will
 // not open one to this self-signed address, same-origin POST requests.
 const T = { hello: 1, audio: 2, mode: 3, stop: 4, ping: 5, welcome: 0x81, notice: 0x82, error: 0x83, pong: 0x85 };
+const ERROR_WRONG_PIN = 1;
 const ERROR_SILENT = 7;
 const WS_OPEN_MS = 3000;
 const POST_EVERY_MS = 40;
@@ -123,7 +124,7 @@ function latency() {
 }
 
 function pin() {
-  return link.get('pin') || $('pin').value.trim();
+  return $('pin').value.trim() || link.get('pin') || '';
 }
 
 function helloBody(codec) {
@@ -235,7 +236,7 @@ function onBytes(bytes) {
       show(body[0] === 1 ? 'Streaming. The computer hears this phone.' : sentence, 'streaming');
     } else if (type === T.error) {
       if (body[0] === ERROR_SILENT && wanted) return;
-      if (!link.get('pin')) $('pin-form').hidden = false;
+      if (body[0] === ERROR_WRONG_PIN) $('pin-form').hidden = false;
       finish(sentence, 'error');
     } else if (type === T.pong && body.length === 8) {
       stats.rttMs.push(performance.now() - new DataView(body.buffer, body.byteOffset).getFloat64(0, true));
