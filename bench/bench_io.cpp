@@ -76,14 +76,6 @@ bool Child::pump(int timeoutMs) {
     return false;
 }
 
-bool Child::waitForLine(const std::string& text, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (("\n" + output_).find("\n" + text + "\n") == std::string::npos) {
-        if (Clock::now() >= deadline || !pump(msLeft(deadline))) return false;
-    }
-    return true;
-}
-
 void Child::signal(int sig) {
     if (pid_ > 0 && !status_) kill(pid_, sig);
 }

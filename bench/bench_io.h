@@ -25,8 +25,6 @@ public:
     Child& operator=(const Child&) = delete;
 
     pid_t pid() const { return pid_; }
-    // Waits until a whole line equal to text was printed.
-    bool waitForLine(const std::string& text, std::chrono::milliseconds timeout);
     void signal(int sig);
     // Exit status (128 + signal when killed); nullopt when still running after timeout.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);

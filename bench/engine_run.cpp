@@ -13,8 +13,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kReady = "[engine] Pipeline ready. Entering main loop.";
-
 double seconds(const timeval& tv) {
     return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
 }
@@ -26,7 +24,10 @@ bool EngineRun::start(const std::string& enginePath, const std::string& pin, int
     std::vector<std::string> args;
     if (!pin.empty()) args = {"--pin", pin};
     process_ = std::make_unique<benchio::Child>(enginePath, args);
-    if (process_->pid() <= 0 || !process_->waitForLine(kReady, 10s)) {
+    // The control port listens once the audio port is bound and the ring exists.
+    benchio::LineSocket probe;
+    if (process_->pid() <= 0 || !probe.connect(kControlPort, 10s)) {
+        process_->waitForExit(1s);
         error = "the engine did not start: " + process_->output();
         return false;
     }
@@ -34,9 +35,10 @@ bool EngineRun::start(const std::string& enginePath, const std::string& pin, int
         error = "the engine's ring cannot be opened";
         return false;
     }
+    // The probe is the first client: every connection takes one of the 8 slots.
     for (int c = 0; c < clients; ++c) {
-        benchio::LineSocket client;
-        if (!client.connect(kControlPort, 5s) ||
+        benchio::LineSocket client = c == 0 ? std::move(probe) : benchio::LineSocket();
+        if ((client.fd() < 0 && !client.connect(kControlPort, 5s)) ||
             !client.send("{\"t\":\"hello\",\"pin\":\"" + pin + "\"}\n") ||
             client.readLine(5s) != "{\"t\":\"hello_ok\"}") {
             error = "control connection " + std::to_string(c + 1) + " was not admitted";

@@ -7,62 +7,43 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "jitter_buffer.h"
 
-namespace {
-std::vector<uint8_t> payload(uint32_t seq, uint32_t id) {
-    std::vector<uint8_t> p(8);
-    std::memcpy(p.data(), &seq, 4);
-    std::memcpy(p.data() + 4, &id, 4);
-    return p;
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JitterBuffer jb;
-    uint32_t base = 0;
     uint32_t nextId = 0;
     std::set<uint32_t> released;
+    // A payload holds its number and a unique id.
+    const auto push = [&](uint32_t seq) {
+        std::vector<uint8_t> p(8);
+        std::memcpy(p.data(), &seq, 4);
+        std::memcpy(p.data() + 4, &nextId, 4);
+        ++nextId;
+        jb.push(seq, std::move(p));
+    };
     for (size_t i = 0; i + 4 < size; i += 5) {
         uint32_t arg;
         std::memcpy(&arg, data + i + 1, 4);
-        switch (data[i] % 4) {
-            case 0:  // a push near the stream
-                jb.push(base + (arg % 128) - 32, payload(base + (arg % 128) - 32, nextId++));
-                break;
-            case 1:  // a push anywhere
-                jb.push(arg, payload(arg, nextId++));
-                break;
-            case 2:
-                jb.configure(static_cast<int32_t>(arg % 12) - 2);
-                break;
-            default: {
-                std::vector<uint8_t> out;
-                bool lost = false;
-                int lossRun = 0;
-                for (;;) {
-                    const uint32_t before = jb.nextSeq();
-                    const bool wasStarted = jb.started();
-                    if (!jb.pop(out, lost)) break;
-                    const uint32_t after = jb.nextSeq();
-                    if (wasStarted && after == before) std::abort();
-                    if (lost) {
-                        if (!out.empty() || ++lossRun > static_cast<int>(JitterBuffer::kMaxLossReports))
-                            std::abort();
-                    } else {
-                        uint32_t seq;
-                        uint32_t id;
-                        std::memcpy(&seq, out.data(), 4);
-                        std::memcpy(&id, out.data() + 4, 4);
-                        if (after != seq + 1 || !released.insert(id).second) std::abort();
-                        lossRun = 0;
-                    }
-                }
-                base = jb.nextSeq();
-                break;
-            }
+        if (data[i] % 4 == 0) push(jb.nextSeq() + (arg % 128) - 32);  // near the stream
+        if (data[i] % 4 == 1) push(arg);                              // anywhere
+        if (data[i] % 4 == 2) jb.configure(static_cast<int32_t>(arg % 12) - 2);
+        if (data[i] % 4 != 3) continue;
+        std::vector<uint8_t> out;
+        bool lost = false;
+        for (size_t lossRun = 0;;) {
+            const uint32_t before = jb.nextSeq();
+            const bool wasStarted = jb.started();
+            if (!jb.pop(out, lost)) break;
+            if (wasStarted && jb.nextSeq() == before) std::abort();
+            if (lost && (!out.empty() || ++lossRun > JitterBuffer::kMaxLossReports)) std::abort();
+            if (lost) continue;
+            uint32_t seqAndId[2];
+            std::memcpy(seqAndId, out.data(), 8);
+            if (jb.nextSeq() != seqAndId[0] + 1 || !released.insert(seqAndId[1]).second) std::abort();
+            lossRun = 0;
         }
     }
     return 0;

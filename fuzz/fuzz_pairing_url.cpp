@@ -12,7 +12,8 @@ namespace {
 std::string encodeAll(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
-    for (unsigned char c : text) {
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         out += '%';
         out += kHex[c >> 4];
         out += kHex[c & 15];

@@ -1,5 +1,5 @@
 // Replays saved fuzz inputs through a target without libFuzzer, so the corpus
-// runs as an ordinary test. Arguments: files or folders of inputs.
+// runs as an ordinary test. Arguments: folders of inputs.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -12,17 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 int main(int argc, char** argv) {
     size_t count = 0;
     for (int i = 1; i < argc; ++i) {
-        std::vector<std::filesystem::path> files;
-        if (std::filesystem::is_directory(argv[i])) {
-            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                files.push_back(entry.path());
-        } else {
-            files.emplace_back(argv[i]);
-        }
-        for (const auto& file : files) {
-            std::ifstream in(file, std::ios::binary);
-            const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                             std::istreambuf_iterator<char>());
+        for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
             LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
             ++count;
         }

@@ -4,7 +4,7 @@
 # answers and has a sink to play to.
 # Usage: start-pipewire.sh DIR
 #   DIR holds the runtime folder, the logs and one NAME.pid per process; the
-#   lines printed on standard output (also written to DIR/env) are the variables
+#   lines printed on standard output (exported by DIR/env) are the variables
 #   for its clients.
 set -euo pipefail
 dir=$(cd "${1:?usage: start-pipewire.sh DIR}" && pwd)
@@ -31,9 +31,11 @@ start wireplumber wireplumber
 start pipewire-pulse pipewire-pulse
 for _ in $(seq 100); do
     if pactl info >/dev/null 2>&1; then
-        printf 'XDG_RUNTIME_DIR=%s\nXDG_CONFIG_HOME=%s\nXDG_STATE_HOME=%s\nPULSE_SERVER=%s\nPULSE_COOKIE=%s\nDBUS_SESSION_BUS_ADDRESS=%s\n' \
+        vars=$(printf 'XDG_RUNTIME_DIR=%s\nXDG_CONFIG_HOME=%s\nXDG_STATE_HOME=%s\nPULSE_SERVER=%s\nPULSE_COOKIE=%s\nDBUS_SESSION_BUS_ADDRESS=%s' \
             "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$PULSE_SERVER" "$PULSE_COOKIE" \
-            "$DBUS_SESSION_BUS_ADDRESS" | tee "$dir/env"
+            "$DBUS_SESSION_BUS_ADDRESS")
+        sed 's/^/export /' <<<"$vars" > "$dir/env"
+        echo "$vars"
         exit 0
     fi
     sleep 0.1

@@ -3,7 +3,8 @@
 # "test_sink" as the default output and no microphone, and waits until it answers.
 # Usage: start-pulseaudio.sh DIR
 #   DIR holds the socket, the log and one NAME.pid per process; the lines printed
-#   on standard output (also written to DIR/env) are the variables for its clients.
+#   on standard output are the variables for its clients (DIR/env exports them:
+#   ". DIR/env").
 # Runs the server again on the same socket when DIR was used before.
 set -euo pipefail
 dir=$(cd "${1:?usage: start-pulseaudio.sh DIR}" && pwd)
@@ -44,5 +45,7 @@ for _ in $(seq 200); do
 done
 pactl suspend-sink test_sink 1
 pactl suspend-sink test_sink 0
-printf 'XDG_RUNTIME_DIR=%s\nPULSE_SERVER=%s\nPULSE_COOKIE=%s\n' \
-    "$XDG_RUNTIME_DIR" "$PULSE_SERVER" "$PULSE_COOKIE" | tee "$dir/env"
+vars=$(printf 'XDG_RUNTIME_DIR=%s\nPULSE_SERVER=%s\nPULSE_COOKIE=%s' "$XDG_RUNTIME_DIR" "$PULSE_SERVER" \
+    "$PULSE_COOKIE")
+sed 's/^/export /' <<<"$vars" > "$dir/env"
+echo "$vars"

@@ -24,7 +24,7 @@ int main(void) {
     if (!SVRing_OpenReader(&h)) { fprintf(stderr, "no ring\n"); return 2; }
     static float buf[960 * 2];
     size_t real = 0;
-    for (int i = 0; i < 500 && real < 960; ++i) {
+    for (int i = 0; i < 3000 && real < 960; ++i) {
         real += SVRing_Read(&h, buf, 960);
         struct timespec ts = {0, 10 * 1000 * 1000};
         nanosleep(&ts, NULL);
@@ -38,15 +38,13 @@ cc -std=c11 -Wall -Werror -o "$work/reader" "$work/reader.c" $(pkg-config --cfla
 
 "$engine" > "$work/engine.out" &
 engine_pid=$!
-for _ in $(seq 100); do grep -q 'Pipeline ready' "$work/engine.out" 2>/dev/null && break; sleep 0.05; done
+# The control port listens once the audio port is bound.
+for _ in $(seq 600); do (exec 3<>/dev/tcp/127.0.0.1/47811) 2>/dev/null && break; sleep 0.05; done
 
 # Four packets reach the jitter target; each is an empty payload, concealed as 960 frames.
-python3 - <<'PY'
-import socket, struct
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-for seq in range(4):
-    s.sendto(struct.pack('<HHIIH', 0x5356, 0, seq, 0, 0), ('127.0.0.1', 47810))
-PY
+for seq in 0 1 2 3; do
+    printf "\x56\x53\0\0\x0$seq\0\0\0\0\0\0\0\0\0" > /dev/udp/127.0.0.1/47810
+done
 frames=$(LD_LIBRARY_PATH="$libdir" "$work/reader")
 echo "C reader got $frames frames"
 [ "$frames" -ge 960 ]

@@ -49,32 +49,14 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
-// Audio counts only once a phone has paired, and then only from its host.
-TEST_F(EngineAudio, AdmittedOnlyFromThePairedHost) {
-    start("2468");
-    const std::vector<Packet> packets = encodeTestSignal(8);
-    UdpSender before(sonvale::kAudioPort, "127.0.0.5");
-    for (uint32_t s = 0; s < 8; ++s)
-        before.send(makeDatagram(100 + s, packets[s]));
-    std::optional<ControlClient> phone = ControlClient::pair("2468", "127.0.0.5");
-    ASSERT_TRUE(phone);
-    UdpSender intruder(sonvale::kAudioPort, "127.0.0.6");
-    for (uint32_t s = 0; s < 8; ++s)
-        intruder.send(makeDatagram(200 + s, packets[s]));
-    UdpSender paired(sonvale::kAudioPort, "127.0.0.5");
-    for (uint32_t s = 0; s < 8; ++s)
-        deliver(paired, s, packets[s]);
-    EXPECT_TRUE(phone->ping());
-    EXPECT_EQ(ring.writeIndex(), reference.frames());
-    EXPECT_TRUE(sameBits(received, reference.samples()));
-}
-
 // Real encoder packets with loss, reordering, duplicates, an empty payload, a
 // 40 ms packet and malformed datagrams between them, numbered across the wrap:
-// the ring holds exactly what the reference receiver makes of them.
+// the ring holds exactly what the reference receiver makes of them. Datagrams
+// from another host than the paired phone's, each sent just before one of the
+// phone's, would change the audio if they were admitted.
 TEST_F(EngineAudio, RingIsBitExactAgainstTheReferenceReceiver) {
     start("1357");
-    std::optional<ControlClient> phone = ControlClient::pair("1357");
+    std::optional<ControlClient> phone = ControlClient::pair("1357", "127.0.0.5");
     ASSERT_TRUE(phone);
     constexpr uint32_t kPackets = 400;
     const uint32_t base = 0xFFFFFF00u;
@@ -99,35 +81,17 @@ TEST_F(EngineAudio, RingIsBitExactAgainstTheReferenceReceiver) {
     truncated.pop_back();
     const std::vector<std::vector<uint8_t>> malformed = {wrongMagic, truncated, {}, {0x56, 0x53}};
 
-    UdpSender udp(sonvale::kAudioPort);
+    UdpSender udp(sonvale::kAudioPort, "127.0.0.5");
+    UdpSender intruder(sonvale::kAudioPort, "127.0.0.6");
     for (size_t k = 0; k < order.size(); ++k) {
         if (k % 50 == 25) udp.send(malformed[k / 50 % malformed.size()]);
+        if (k % 10 == 5) intruder.send(makeDatagram(base + order[k] + 2, packets[k % 50]));
         deliver(udp, base + order[k], packets[order[k]]);
     }
     EXPECT_TRUE(phone->ping());
     EXPECT_EQ(ring.writeIndex(), reference.frames());
     ASSERT_GT(reference.frames(), 300u * 960u);
     EXPECT_TRUE(sameBits(received, reference.samples()));
-}
-
-// A number far ahead is reached through at most 50 concealed packets.
-TEST_F(EngineAudio, AFarJumpConcealsAtMostFiftyPackets) {
-    start("8642");
-    std::optional<ControlClient> phone = ControlClient::pair("8642");
-    ASSERT_TRUE(phone);
-    const std::vector<Packet> packets = encodeTestSignal(6);
-    UdpSender udp(sonvale::kAudioPort);
-    for (uint32_t s = 0; s < 4; ++s)
-        deliver(udp, 10 + s, packets[s]);
-    const uint64_t before = ring.writeIndex();
-    udp.send(makeDatagram(2000000000u, packets[4]));
-    udp.send(makeDatagram(2000000001u, packets[5]));
-    reference.arrive(2000000000u, packets[4]);
-    reference.arrive(2000000001u, packets[5]);
-    ASSERT_TRUE(waitFor([&] { return ring.writeIndex() >= reference.frames(); }));
-    EXPECT_TRUE(phone->ping());
-    EXPECT_EQ(ring.writeIndex() - before, 52u * 960u);
-    EXPECT_EQ(ring.writeIndex(), reference.frames());
 }
 
 }  // namespace

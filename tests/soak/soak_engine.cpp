@@ -11,14 +11,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "engine_process.h"
 #include "opus_stream.h"
@@ -33,63 +31,48 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr uint16_t kAudioPort = sonvale::kAudioPort;
-constexpr uint16_t kControlPort = sonvale::kControlPort;
 constexpr const char* kPin = "7531";
 
-class Engine {
-public:
-    Engine() : process_(EngineProcess::withPin(kPin)) {}
-    bool ready() { return process_.waitReady() && ring_.open(svring::Ring::Access::look); }
-    uint64_t writeIndex() const { return ring_.writeIndex(); }
-    ProcessInfo stat() const { return readProcess(process_.pid()).value_or(ProcessInfo{}); }
-    bool alive() { return !process_.process().waitForExit(0ms).has_value(); }
-    std::optional<int> stop() { return process_.stop(); }
-
-private:
-    EngineProcess process_;
-    svring::Ring ring_;
+// A phone that streams in real time with impairments and pings once a second,
+// recording the order in which it sent so the expected play-out can be replayed.
+struct Impairment {
+    double loss = 0, reorder = 0, duplicate = 0;
+    int jitterMs = 0;
 };
 
-// A phone that streams in real time with impairments and pings once a second.
-// It records the order in which it sent, so the expected play-out can be replayed.
-class Phone {
-public:
-    struct Impairment {
-        double loss = 0, reorder = 0, duplicate = 0;
-        int jitterMs = 0;
-    };
-
-    Phone(Impairment imp, uint32_t seed) : imp_(imp), rng_(seed), packets_(encodeTestSignal(250)) {}
+struct Phone {
+    Impairment impairment;
+    std::vector<uint32_t> sent;
+    int missedPings = 0;
+    double maxPingMs = 0;
+    std::mt19937 rng{42};
+    std::vector<Packet> packets = encodeTestSignal(250);
 
     bool run(std::chrono::seconds duration, const std::atomic<bool>& stop) {
         std::optional<ControlClient> paired = ControlClient::pair(kPin);
         if (!paired) return false;
-        TcpClient& control = paired->socket();
-        UdpSender udp(kAudioPort);
+        UdpSender udp(sonvale::kAudioPort);
         std::uniform_real_distribution<double> chance(0.0, 1.0);
-        std::uniform_int_distribution<int> jitter(0, std::max(0, imp_.jitterMs * 1000));
+        std::uniform_int_distribution<int> jitter(0, impairment.jitterMs * 1000);
         const auto start = Clock::now();
-        const uint32_t total = static_cast<uint32_t>(duration / 20ms);
         auto nextPing = start + 1s;
-        std::vector<uint32_t> held;  // a packet held back to be sent after the next one
-        for (uint32_t seq = 0; seq < total && !stop; ++seq) {
-            std::this_thread::sleep_until(start + seq * 20ms + std::chrono::microseconds(jitter(rng_)));
-            if (chance(rng_) < imp_.loss) continue;
-            if (held.empty() && chance(rng_) < imp_.reorder) {
+        std::vector<uint32_t> held;  // sent after the next one
+        for (uint32_t seq = 0; seq < duration / 20ms && !stop; ++seq) {
+            std::this_thread::sleep_until(start + seq * 20ms + std::chrono::microseconds(jitter(rng)));
+            if (chance(rng) < impairment.loss) continue;
+            if (held.empty() && chance(rng) < impairment.reorder) {
                 held.push_back(seq);
                 continue;
             }
             send(udp, seq);
-            if (chance(rng_) < imp_.duplicate) send(udp, seq);
+            if (chance(rng) < impairment.duplicate) send(udp, seq);
             for (uint32_t h : held)
                 send(udp, h);
             held.clear();
             if (Clock::now() >= nextPing) {
                 nextPing += 1s;
                 const auto t0 = Clock::now();
-                control.send("{\"t\":\"ping\"}\n");
-                if (control.readLine(2s) != "{\"t\":\"ping\"}") ++missedPings;
+                missedPings += paired->ping() ? 0 : 1;
                 maxPingMs =
                     std::max(maxPingMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
             }
@@ -101,150 +84,119 @@ public:
     uint64_t expectedFrames() const {
         ReferenceReceiver reference;
         for (uint32_t seq : sent)
-            reference.arrive(seq, packets_[seq % packets_.size()]);
+            reference.arrive(seq, packets[seq % packets.size()]);
         return reference.frames();
     }
 
-    std::vector<uint32_t> sent;
-    int missedPings = 0;
-    double maxPingMs = 0;
-
-private:
     void send(UdpSender& udp, uint32_t seq) {
-        udp.send(makeDatagram(seq, packets_[seq % packets_.size()]));
+        udp.send(makeDatagram(seq, packets[seq % packets.size()]));
         sent.push_back(seq);
     }
-
-    Impairment imp_;
-    std::mt19937 rng_;
-    std::vector<Packet> packets_;
 };
 
-int streamRun(int seconds) {
-    Engine engine;
-    if (!engine.ready()) return 2;
-    Phone phone({0.10, 0.05, 0.02, 30}, 42);
-    std::atomic<bool> stop{false};
-    const auto warm = std::min(10, std::max(2, seconds / 10));
-    ProcessInfo early{};
-    std::thread sampler([&] {
-        std::this_thread::sleep_for(std::chrono::seconds(warm));
-        early = engine.stat();
-    });
-    const bool ok = phone.run(std::chrono::seconds(seconds), stop);
-    sampler.join();
-    std::this_thread::sleep_for(300ms);
-    const ProcessInfo end = engine.stat();
-    const uint64_t written = engine.writeIndex();
-    const uint64_t expected = phone.expectedFrames();
-    const bool alive = engine.alive();
-    const std::optional<int> status = engine.stop();
-    const double cpuPercent = 100.0 * end.cpuSeconds / seconds;
-    const long growthKb = end.rssKb - early.rssKb;
-    // Sanitizer builds trade memory and time for checks: only correctness counts there.
-    const char* checks = std::getenv("SONVALE_SOAK_RESOURCE_CHECKS");
-    const bool resourcesChecked = checks == nullptr || std::strcmp(checks, "0") != 0;
-    const bool resourcesHeld = !resourcesChecked || (growthKb <= 256 && cpuPercent <= 5.0);
-    const bool pass =
-        ok && alive && status == 0 && written == expected && resourcesHeld && phone.missedPings == 0;
-    std::printf(
-        "{\"run\":\"stream\",\"seconds\":%d,\"packets_sent\":%zu,\"frames_written\":%llu,"
-        "\"frames_expected\":%llu,\"rss_kb_after_warmup\":%ld,\"rss_kb_end\":%ld,\"peak_rss_kb\":%ld,"
-        "\"cpu_percent_of_core\":%.3f,\"missed_pings\":%d,\"max_ping_ms\":%.2f,\"exit_status\":%d,\"pass\":%"
-        "s}\n",
-        seconds, phone.sent.size(), static_cast<unsigned long long>(written),
-        static_cast<unsigned long long>(expected), early.rssKb, end.rssKb, end.peakRssKb, cpuPercent,
-        phone.missedPings, phone.maxPingMs, status.value_or(-1), pass ? "true" : "false");
-    return pass ? 0 : 1;
-}
+// What a run's load measured: its JSON fields and whether the engine held its resources.
+struct Measured {
+    std::string fields;
+    bool held = true;
+};
 
-std::string garbageLine(std::mt19937& rng, size_t length) {
-    std::string line(length, 'x');
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (char& c : line) {
-        c = static_cast<char>(byte(rng));
-        if (c == '\n') c = ' ';
-    }
-    return line;
-}
-
-int abuseRun(int count) {
-    Engine engine;
-    if (!engine.ready()) return 2;
-    Phone phone({0, 0, 0, 0}, 7);
+// Runs load() beside a paired phone against a fresh engine, then prints the
+// run's JSON line: the load's fields and what every run measures.
+template <class Load>
+int run(const char* name, Phone& phone, std::chrono::seconds phoneTime, Load load) {
+    EngineProcess engine(EngineProcess::withPin(kPin));
+    svring::Ring ring;
+    if (!engine.waitReady() || !ring.open(svring::Ring::Access::look)) return 2;
     std::atomic<bool> stop{false};
     bool phoneOk = false;
-    // Long enough to outlast the abuse; stopped when it is done.
-    std::thread phoneThread([&] { phoneOk = phone.run(std::chrono::seconds(3600), stop); });
-
-    std::mt19937 rng(99);
-    std::uniform_int_distribution<int> byte(0, 255);
-    // Garbage datagrams from a host that never paired (another loopback address).
-    UdpSender intruder(kAudioPort, "127.0.0.7");
-    const int datagrams = count * 100;
-    for (int i = 0; i < datagrams; ++i) {
-        std::vector<uint8_t> d(static_cast<size_t>(byte(rng)) * 8);
-        for (uint8_t& b : d)
-            b = static_cast<uint8_t>(byte(rng));
-        if (i % 3 == 0 && d.size() >= 14)
-            d = makeDatagram(static_cast<uint32_t>(rng()), Packet(d.begin() + 14, d.end()));
-        intruder.send(d);
-        if (i % 200 == 0) std::this_thread::sleep_for(1ms);
-    }
-
-    // Connections dropped in every state, from a host of their own.
-    int refused = 0;
-    for (int i = 0; i < count; ++i) {
-        TcpClient c;
-        if (!c.connect(kControlPort, "127.0.0.1", "127.0.0.8")) {
-            ++refused;
-            continue;
-        }
-        switch (i % 6) {
-            case 0:  // mid-line
-                c.send("{\"t\":\"hel");
-                break;
-            case 1:  // after a hello (wrong PIN: also feeds the guessing guard)
-                c.send("{\"t\":\"hello\",\"pin\":\"0000\"}\n");
-                break;
-            case 2:  // during a flood past the limit
-                c.send(garbageLine(rng, 70000));
-                break;
-            case 3:  // a line of some length up to the limit
-                c.send(garbageLine(rng, static_cast<size_t>(i * 97 % 65536)) + "\n");
-                break;
-            case 4:  // pings, then gone without reading
-                c.send("{\"t\":\"ping\"}\n{\"t\":\"ping\"}\n");
-                break;
-            default:  // nothing at all
-                break;
-        }
-        if (i % 2 == 0) {
-            c.reset();
-        } else {
-            c.close();
-        }
-        // The engine accepts every 20 ms at most with a backlog of 4: faster
-        // connects would only wait out SYN retransmissions.
-        std::this_thread::sleep_for(5ms);
-    }
-    std::this_thread::sleep_for(2s);
+    std::thread phoneThread([&] { phoneOk = phone.run(phoneTime, stop); });
+    const Measured measured = load(engine.pid());
     stop = true;
     phoneThread.join();
     std::this_thread::sleep_for(300ms);
-    const uint64_t written = engine.writeIndex();
+    const uint64_t written = ring.writeIndex();
     const uint64_t expected = phone.expectedFrames();
-    const bool alive = engine.alive();
+    const bool alive = !engine.process().waitForExit(0ms);
     const std::optional<int> status = engine.stop();
-    const bool pass = phoneOk && alive && status == 0 && written == expected && phone.missedPings == 0;
+    const bool pass =
+        phoneOk && alive && status == 0 && written == expected && phone.missedPings == 0 && measured.held;
     std::printf(
-        "{\"run\":\"abuse\",\"connections\":%d,\"connect_refused\":%d,\"garbage_datagrams\":%d,"
-        "\"phone_packets\":%zu,\"frames_written\":%llu,\"frames_expected\":%llu,\"missed_pings\":%d,"
-        "\"max_ping_ms\":%.2f,\"exit_status\":%d,\"pass\":%s}\n",
-        count, refused, datagrams, phone.sent.size(), static_cast<unsigned long long>(written),
+        "{\"run\":\"%s\",%s,\"packets_sent\":%zu,\"frames_written\":%llu,\"frames_expected\":%llu,"
+        "\"missed_pings\":%d,\"max_ping_ms\":%.2f,\"exit_status\":%d,\"pass\":%s}\n",
+        name, measured.fields.c_str(), phone.sent.size(), static_cast<unsigned long long>(written),
         static_cast<unsigned long long>(expected), phone.missedPings, phone.maxPingMs, status.value_or(-1),
         pass ? "true" : "false");
     return pass ? 0 : 1;
+}
+
+int streamRun(int seconds) {
+    Phone phone;
+    phone.impairment = {0.10, 0.05, 0.02, 30};
+    return run("stream", phone, std::chrono::seconds(seconds), [&](pid_t pid) {
+        const auto started = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(std::clamp(seconds / 10, 2, 10)));
+        const ProcessInfo early = readProcess(pid).value_or(ProcessInfo{});
+        std::this_thread::sleep_until(started + std::chrono::seconds(seconds) + 300ms);
+        const ProcessInfo end = readProcess(pid).value_or(ProcessInfo{});
+        const double cpuPercent = 100.0 * end.cpuSeconds / seconds;
+        // Sanitizer builds trade memory and time for checks: only correctness counts there.
+        const char* checks = std::getenv("SONVALE_SOAK_RESOURCE_CHECKS");
+        const bool held = (checks != nullptr && std::strcmp(checks, "0") == 0) ||
+                          (end.rssKb - early.rssKb <= 256 && cpuPercent <= 5.0);
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "\"seconds\":%d,\"rss_kb_after_warmup\":%ld,\"rss_kb_end\":%ld,\"peak_rss_kb\":%ld,"
+                      "\"cpu_percent_of_core\":%.3f",
+                      seconds, early.rssKb, end.rssKb, end.peakRssKb, cpuPercent);
+        return Measured{text, held};
+    });
+}
+
+std::string garbage(std::mt19937& rng, size_t length) {
+    std::string bytes(length, 'x');
+    for (char& c : bytes)
+        c = static_cast<char>(rng() % 255 + 11);  // every byte but LF
+    return bytes;
+}
+
+int abuseRun(int count) {
+    Phone phone;
+    // The phone streams until the abuse is done.
+    return run("abuse", phone, std::chrono::hours(1), [&](pid_t) {
+        std::mt19937 rng(99);
+        // Garbage datagrams, a third with a valid header, from a host that never paired.
+        UdpSender intruder(sonvale::kAudioPort, "127.0.0.7");
+        for (int i = 0; i < count * 100; ++i) {
+            const std::string d = garbage(rng, rng() % 256 * 8);
+            intruder.send(i % 3 == 0 ? makeDatagram(static_cast<uint32_t>(rng()), Packet(d.begin(), d.end()))
+                                     : std::vector<uint8_t>(d.begin(), d.end()));
+            if (i % 200 == 0) std::this_thread::sleep_for(1ms);
+        }
+        // Connections dropped in every state, from a host of their own.
+        const std::string sends[] = {"{\"t\":\"hel",
+                                     "{\"t\":\"hello\",\"pin\":\"0000\"}\n",
+                                     garbage(rng, 70000),
+                                     "",
+                                     "{\"t\":\"ping\"}\n{\"t\":\"ping\"}\n",
+                                     ""};
+        int refused = 0;
+        for (int i = 0; i < count; ++i) {
+            TcpClient c;
+            if (!c.connect(sonvale::kControlPort, "127.0.0.1", "127.0.0.8")) {
+                ++refused;
+                continue;
+            }
+            // Row 3: a line of some length up to the limit.
+            c.send(i % 6 == 3 ? garbage(rng, static_cast<size_t>(i * 97 % 65536)) + "\n" : sends[i % 6]);
+            i % 2 == 0 ? c.reset() : c.close();
+            // The engine accepts every 20 ms at most with a backlog of 4: faster
+            // connects would only wait out SYN retransmissions.
+            std::this_thread::sleep_for(5ms);
+        }
+        std::this_thread::sleep_for(2s);
+        return Measured{"\"connections\":" + std::to_string(count) + ",\"connect_refused\":" +
+                        std::to_string(refused) + ",\"garbage_datagrams\":" + std::to_string(count * 100)};
+    });
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 
 namespace testsupport {
 
-// A program started by a test, with its standard output and error captured.
-// The destructor kills and reaps it if it still runs.
+// A program started by a test, its standard output and error captured in
+// memory files (a child never blocks on a full pipe, and output stays readable
+// after it ended). The destructor kills and reaps it if it still runs.
 class ChildProcess {
 public:
     ChildProcess(const std::string& program, const std::vector<std::string>& args);
@@ -27,19 +28,14 @@ public:
     // Exit status, or 128 + signal; nullopt when it did not end within timeout.
     std::optional<int> waitForExit(std::chrono::milliseconds timeout);
 
-    // Everything captured so far (after waitForExit: everything).
-    const std::string& out() {
-        pump(0);
-        return out_;
-    }
-    const std::string& err() {
-        pump(0);
-        return err_;
-    }
+    // Everything written so far.
+    const std::string& out() { return collect(outFd_, out_); }
+    const std::string& err() { return collect(errFd_, err_); }
     std::vector<std::string> outLines();
 
 private:
-    void pump(int timeoutMs);
+    static const std::string& collect(int fd, std::string& text);
+    bool ended();
 
     pid_t pid_ = -1;
     int outFd_ = -1;

@@ -29,7 +29,6 @@ public:
 
     ChildProcess& process() { return *process_; }
     pid_t pid() const { return process_->pid(); }
-    static bool wrapped();
 
 private:
     std::unique_ptr<ChildProcess> process_;

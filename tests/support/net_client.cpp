@@ -6,17 +6,29 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <thread>
+#include "wait.h"
 
 namespace testsupport {
 
 namespace {
+using Clock = std::chrono::steady_clock;
+
 sockaddr_in loopback(uint16_t port, const char* host = "127.0.0.1") {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     inet_pton(AF_INET, host, &addr.sin_addr);
     return addr;
+}
+
+// A socket bound to the local address from (nullptr: any), as a phone's host.
+int openSocket(int type, const char* from) {
+    const int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (from != nullptr) {
+        const sockaddr_in local = loopback(0, from);
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    }
+    return fd;
 }
 }  // namespace
 
@@ -36,31 +48,19 @@ void TcpClient::close() {
 
 bool TcpClient::connect(uint16_t port, const char* host, const char* from) {
     close();
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (from != nullptr) {
-        const sockaddr_in local = loopback(0, from);
-        ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local);
-    }
+    fd_ = openSocket(SOCK_STREAM, from);
     const sockaddr_in addr = loopback(port, host);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        close();
-        return false;
-    }
-    return true;
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
+    close();
+    return false;
 }
 
 bool TcpClient::connectWithin(uint16_t port, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!connect(port)) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return waitFor([&] { return connect(port); }, timeout);
 }
 
 bool TcpClient::send(const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n <= 0) return false;
         done += static_cast<size_t>(n);
@@ -68,39 +68,31 @@ bool TcpClient::send(const std::string& bytes) {
     return true;
 }
 
+int TcpClient::receive(int timeoutMs) {
+    pollfd p{fd_, POLLIN, 0};
+    if (fd_ < 0 || ::poll(&p, 1, timeoutMs) < 0) return -1;
+    if (p.revents == 0) return 0;
+    char buf[4096];
+    const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n <= 0) return -1;
+    pending_.append(buf, static_cast<size_t>(n));
+    return 1;
+}
+
 std::optional<std::string> TcpClient::readLine(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const size_t lf = pending_.find('\n');
-        if (lf != std::string::npos) {
-            std::string line = pending_.substr(0, lf);
-            pending_.erase(0, lf + 1);
-            return line;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (fd_ < 0 || left.count() <= 0) return std::nullopt;
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
-        char buf[4096];
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        if (n <= 0) return std::nullopt;
-        pending_.append(buf, static_cast<size_t>(n));
+    const auto deadline = Clock::now() + timeout;
+    while (pending_.find('\n') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 || receive(static_cast<int>(left.count())) <= 0) return std::nullopt;
     }
+    const size_t lf = pending_.find('\n');
+    std::string line = pending_.substr(0, lf);
+    pending_.erase(0, lf + 1);
+    return line;
 }
 
 bool TcpClient::closedByPeer(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 20) > 0) {
-            char buf[4096];
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n <= 0) return true;
-            pending_.append(buf, static_cast<size_t>(n));
-        }
-    }
-    return false;
+    return waitFor([&] { return receive(20) < 0; }, timeout);
 }
 
 void TcpClient::reset() {
@@ -110,13 +102,7 @@ void TcpClient::reset() {
     close();
 }
 
-UdpSender::UdpSender(uint16_t port, const char* from)
-    : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)), port_(port) {
-    if (from != nullptr) {
-        const sockaddr_in local = loopback(0, from);
-        ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local);
-    }
-}
+UdpSender::UdpSender(uint16_t port, const char* from) : fd_(openSocket(SOCK_DGRAM, from)), port_(port) {}
 
 UdpSender::~UdpSender() {
     if (fd_ >= 0) ::close(fd_);

@@ -32,6 +32,9 @@ public:
     int fd() const { return fd_; }
 
 private:
+    // Waits up to timeoutMs for bytes and keeps them: 1 bytes came, 0 none, -1 closed.
+    int receive(int timeoutMs);
+
     int fd_ = -1;
     std::string pending_;
 };

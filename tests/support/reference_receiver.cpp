@@ -10,12 +10,13 @@ namespace {
 constexpr int kFrames = 960;
 constexpr uint32_t kLongestConcealment = 50;
 
+// How far to lies ahead of from, modulo 2^32.
 uint32_t ahead(uint32_t from, uint32_t to) {
     return to - from;
 }
 }  // namespace
 
-ReferenceReceiver::ReferenceReceiver(int target) : target_(static_cast<size_t>(target)) {
+ReferenceReceiver::ReferenceReceiver(int target) : target_(static_cast<size_t>(std::max(target, 0))) {
     int error = 0;
     decoder_ = opus_decoder_create(48000, 2, &error);
 }
@@ -43,7 +44,11 @@ void ReferenceReceiver::arrive(uint32_t seq, const Packet& payload) {
     const auto same = [seq](const auto& held) { return held.first == seq; };
     if (std::any_of(held_.begin(), held_.end(), same)) return;
     held_.emplace_back(seq, payload);
-    if (!playing_ && held_.size() < target_) return;
+    playIfReady();
+}
+
+void ReferenceReceiver::playIfReady() {
+    if (held_.empty() || (!playing_ && held_.size() < target_)) return;
     playing_ = true;
 
     while (!held_.empty()) {

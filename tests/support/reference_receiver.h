@@ -35,6 +35,7 @@ public:
     uint64_t frames() const { return samples_.size() / 2; }
 
 private:
+    void playIfReady();
     void decode(const Packet* payload);
 
     OpusDecoder* decoder_ = nullptr;

@@ -1,124 +1,63 @@
+// The control server driven by polling, as the engine's loop drives it, with a
+// clock the test moves.
 #include "control_server.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "net_client.h"
+#include "wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testsupport::TcpClient;
+using TimePoint = std::chrono::steady_clock::time_point;
 
-constexpr auto kWait = 2000ms;
+uint32_t address(const char* text) {
+    in_addr a{};
+    inet_pton(AF_INET, text, &a);
+    return a.s_addr;
+}
 
-// A started server on a system-chosen port, driven by polling like the main loop.
 class ControlServerTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.start(0)); }
 
-    void start(const std::string& pin) { server.setPin(pin); }
-
-    TcpClient connect() {
+    // Polls until done() holds, keeping every line handed out.
+    template <class Predicate>
+    bool pollUntil(Predicate done) {
+        return testsupport::waitFor([&] {
+            while (std::optional<std::string> line = server.poll())
+                polled.push_back(*line);
+            return done();
+        });
+    }
+    TcpClient connect(const char* from = "127.0.0.1") {
+        const int before = server.clientCount();
         TcpClient c;
-        EXPECT_TRUE(c.connect(server.boundPort()));
-        pollFor(20ms);
+        EXPECT_TRUE(c.connect(server.boundPort(), "127.0.0.1", from));
+        EXPECT_TRUE(pollUntil([&] { return server.clientCount() > before || before == 8; }));
         return c;
     }
-
-    // Polls until a line is handed out or the time is up; drops nothing.
-    std::optional<std::string> pollLine(std::chrono::milliseconds timeout = kWait) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (auto line = server.poll()) return line;
-            std::this_thread::sleep_for(1ms);
-        }
-        return std::nullopt;
-    }
-
-    void pollFor(std::chrono::milliseconds d) {
-        const auto deadline = std::chrono::steady_clock::now() + d;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (auto line = server.poll()) polled.push_back(*line);
-            std::this_thread::sleep_for(1ms);
-        }
-    }
-
-    // Sends and polls in a helper thread-free way: the reply needs poll() to run.
+    // Sends and polls until the reply line comes.
     std::optional<std::string> request(TcpClient& c, const std::string& bytes) {
         EXPECT_TRUE(c.send(bytes));
-        const auto deadline = std::chrono::steady_clock::now() + kWait;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (auto line = server.poll()) polled.push_back(*line);
-            if (auto reply = c.readLine(2ms)) return reply;
-        }
-        return std::nullopt;
+        std::optional<std::string> reply;
+        pollUntil([&] { return (reply = c.readLine(5ms)).has_value(); });
+        return reply;
+    }
+    std::optional<std::string> hello(TcpClient& c, const std::string& pin) {
+        return request(c, "{\"t\":\"hello\",\"pin\":\"" + pin + "\"}\n");
+    }
+    bool closed(TcpClient& c) {
+        return pollUntil([&] { return c.closedByPeer(1ms); });
     }
 
-    bool closedAfterPolling(TcpClient& c) {
-        const auto deadline = std::chrono::steady_clock::now() + kWait;
-        while (std::chrono::steady_clock::now() < deadline) {
-            server.poll();
-            if (c.closedByPeer(5ms)) return true;
-        }
-        return false;
-    }
-
-    ControlServer server;
+    TimePoint now = TimePoint{} + 1h;
+    ControlServer server{[this] { return now; }};
     std::vector<std::string> polled;
 };
-
-TEST_F(ControlServerTest, WithoutPinEverythingIsAdmitted) {
-    EXPECT_TRUE(server.hasAuthedClient());  // no connection at all
-    TcpClient c = connect();
-    EXPECT_EQ(request(c, "{\"t\":\"hello\"}\n"), "{\"t\":\"hello_ok\"}");
-    EXPECT_TRUE(c.send("{\"t\":\"mode\",\"mode\":1}\n"));
-    EXPECT_EQ(pollLine(), "{\"t\":\"mode\",\"mode\":1}");
-    EXPECT_FALSE(ControlServer::checkHello("{\"t\":\"hello\",\"pin\":\"\"}", ""));
-}
-
-TEST_F(ControlServerTest, PingIsEchoedWithLfOnlyEvenBeforeHello) {
-    start("1234");
-    TcpClient c = connect();
-    EXPECT_EQ(request(c, "{\"t\":\"ping\",\"id\":7}\r\n"), "{\"t\":\"ping\",\"id\":7}");
-    // A ping that also looks like a hello is a ping.
-    EXPECT_EQ(request(c, "{\"t\":\"ping\",\"x\":{\"t\":\"hello\"}}\n"),
-              "{\"t\":\"ping\",\"x\":{\"t\":\"hello\"}}");
-    EXPECT_FALSE(server.hasAuthedClient());
-}
-
-TEST_F(ControlServerTest, HelloAuthenticatesAndAdmitsQueuedLines) {
-    start("0042");
-    TcpClient c = connect();
-    EXPECT_TRUE(c.send("{\"t\":\"mode\",\"mode\":2}\n"));  // before hello: dropped
-    pollFor(30ms);
-    EXPECT_TRUE(polled.empty());
-    EXPECT_FALSE(server.hasAuthedClient());
-    EXPECT_EQ(request(c, "{\"t\":\"hello\",\"pin\":\"0042\"}\n"), "{\"t\":\"hello_ok\"}");
-    EXPECT_TRUE(server.hasAuthedClient());
-    EXPECT_TRUE(c.send("{\"t\": \"ping\"}\n"));  // not a ping: queued like any other line
-    EXPECT_EQ(pollLine(), "{\"t\": \"ping\"}");
-}
-
-TEST_F(ControlServerTest, WrongHelloAnswersErrAndCloses) {
-    start("1234");
-    TcpClient c = connect();
-    EXPECT_EQ(request(c, "{\"t\":\"hello\",\"pin\":1234}\n"), "{\"t\":\"hello_err\"}");
-    EXPECT_TRUE(closedAfterPolling(c));
-    EXPECT_EQ(server.clientCount(), 0);
-}
-
-TEST_F(ControlServerTest, ReHelloWithWrongPinDropsAuthentication) {
-    start("1234");
-    TcpClient c = connect();
-    EXPECT_EQ(request(c, "{\"t\":\"hello\",\"pin\":\"1234\"}\n"), "{\"t\":\"hello_ok\"}");
-    EXPECT_TRUE(server.hasAuthedClient());
-    EXPECT_EQ(request(c, "{\"t\":\"hello\",\"pin\":\"9999\"}\n"), "{\"t\":\"hello_err\"}");
-    EXPECT_TRUE(closedAfterPolling(c));
-    EXPECT_FALSE(server.hasAuthedClient());
-}
 
 TEST(ControlServerHello, PinForms) {
     struct Row {
@@ -132,34 +71,59 @@ TEST(ControlServerHello, PinForms) {
         {R"({"t":"hello","pin":1234})", false},
         {R"({"t":"hello","pin":" 1234"})", false},
         {R"({"t":"hello","pin":"12345"})", false},
-        {R"({"t":"hello","pin":"123"})", false},
         {R"({"t":"hello","pin":"1234)", false},
-        {R"({"t":"hello","pin":)", false},
         {R"({"t":"hello"})", false},
         {R"({"t":"hello","pin":"0000","pin":"1234"})", false},  // the first key decides
         {R"({"pin":"1234"})", false},
     };
     for (const Row& row : rows)
         EXPECT_EQ(ControlServer::checkHello(row.line, "1234"), row.ok) << row.line;
+    EXPECT_FALSE(ControlServer::checkHello(R"({"t":"hello","pin":""})", ""));
 }
 
-TEST_F(ControlServerTest, FramingSplitSegmentsCrAndEmptyLines) {
+// Pings are answered by anyone; other lines count only after the hello, and a
+// later wrong hello ends the pairing.
+TEST_F(ControlServerTest, APhonesConversation) {
+    server.setPin("0042");
+    TcpClient c = connect("127.0.0.4");
+    EXPECT_EQ(request(c, "{\"t\":\"ping\",\"id\":7}\r\n"), "{\"t\":\"ping\",\"id\":7}");
+    EXPECT_EQ(request(c, "{\"t\":\"mode\",\"mode\":2}\n{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
+    EXPECT_FALSE(server.hasAuthedClient());
+    EXPECT_FALSE(server.admitsAudioFrom(address("127.0.0.4")));
+    EXPECT_EQ(hello(c, "0042"), "{\"t\":\"hello_ok\"}");
+    EXPECT_TRUE(server.hasAuthedClient());
+    EXPECT_TRUE(server.admitsAudioFrom(address("127.0.0.4")));
+    EXPECT_FALSE(server.admitsAudioFrom(address("127.0.0.1")));
+    EXPECT_TRUE(c.send("{\"t\": \"ping\"}\n"));  // not quite a ping: queued like any line
+    EXPECT_TRUE(pollUntil([&] { return !polled.empty(); }));
+    EXPECT_EQ(polled, (std::vector<std::string>{"{\"t\": \"ping\"}"}));
+    EXPECT_EQ(hello(c, "9999"), "{\"t\":\"hello_err\"}");
+    EXPECT_TRUE(closed(c));
+    EXPECT_FALSE(server.hasAuthedClient());
+    EXPECT_FALSE(server.admitsAudioFrom(address("127.0.0.4")));
+}
+
+TEST_F(ControlServerTest, WithoutPinEverythingIsAdmittedAndNobodyTimesOut) {
+    TcpClient c = connect();
+    EXPECT_TRUE(server.admitsAudioFrom(address("192.0.2.1")));
+    now += 1h;
+    EXPECT_EQ(request(c, "{\"t\":\"hello\"}\n"), "{\"t\":\"hello_ok\"}");
+    EXPECT_EQ(server.clientCount(), 1);
+}
+
+// Lines end with LF, one CR before it goes, empty lines vanish; one line per
+// poll, and lines outlive their connection.
+TEST_F(ControlServerTest, Framing) {
     TcpClient c = connect();
     EXPECT_TRUE(c.send("{\"a\":"));
-    pollFor(20ms);
-    EXPECT_TRUE(polled.empty());
     EXPECT_TRUE(c.send("1}\r\n\r\n\n{\"b\":\r2}\nx\r\r\n"));
-    pollFor(50ms);
-    EXPECT_EQ(polled, (std::vector<std::string>{"{\"a\":1}", "{\"b\":\r2}", "x\r"}));
-}
-
-TEST_F(ControlServerTest, TwoLinesInOneSegmentComeOutOnePerPoll) {
-    TcpClient c = connect();
-    EXPECT_TRUE(c.send("first\nsecond\n"));
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(server.poll(), "first");
-    EXPECT_EQ(server.poll(), "second");
-    EXPECT_EQ(server.poll(), std::nullopt);
+    c.close();
+    std::vector<std::string> lines;
+    testsupport::waitFor([&] {
+        if (std::optional<std::string> line = server.poll()) lines.push_back(*line);
+        return lines.size() == 3;
+    });
+    EXPECT_EQ(lines, (std::vector<std::string>{"{\"a\":1}", "{\"b\":\r2}", "x\r"}));
 }
 
 TEST_F(ControlServerTest, QueueHolds63Lines) {
@@ -167,79 +131,67 @@ TEST_F(ControlServerTest, QueueHolds63Lines) {
     std::string bytes;
     for (int i = 0; i < 70; ++i)
         bytes += "line" + std::to_string(i) + "\n";
-    EXPECT_TRUE(c.send(bytes));
-    std::this_thread::sleep_for(50ms);
-    std::vector<std::string> lines;
-    while (auto line = server.poll())
-        lines.push_back(*line);
-    ASSERT_EQ(lines.size(), 63u);
-    EXPECT_EQ(lines.front(), "line0");
-    EXPECT_EQ(lines.back(), "line62");
+    EXPECT_EQ(request(c, bytes + "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
+    ASSERT_EQ(polled.size(), 63u);
+    EXPECT_EQ(polled.back(), "line62");
 }
 
-// The limit is tested after each chunk is appended, before lines are taken out.
+// The limit is checked after each chunk is added, before lines are taken out.
 TEST_F(ControlServerTest, InputLimitIs65536UnconsumedBytes) {
-    TcpClient exact = connect();
-    EXPECT_TRUE(exact.send(std::string(65536, 'a')));
-    pollFor(100ms);
-    EXPECT_EQ(server.clientCount(), 1);
-    exact.close();
-    pollFor(20ms);
-
     TcpClient line = connect();
-    EXPECT_TRUE(line.send(std::string(65535, 'a')));
-    pollFor(100ms);
-    EXPECT_TRUE(line.send("\n"));
-    pollFor(50ms);
-    EXPECT_EQ(server.clientCount(), 1);
+    TcpClient exact = connect();
+    EXPECT_TRUE(line.send(std::string(65535, 'a') + "\n"));
+    EXPECT_TRUE(exact.send(std::string(65536, 'a')));
+    EXPECT_EQ(request(line, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
     ASSERT_EQ(polled.size(), 1u);
     EXPECT_EQ(polled[0].size(), 65535u);
-
+    EXPECT_EQ(server.clientCount(), 2);
     TcpClient over = connect();
-    EXPECT_TRUE(over.send(std::string(65536, 'b')));
-    pollFor(100ms);
-    over.send("b\n");  // completes a line, but the chunk first takes the buffer past the limit
-    EXPECT_TRUE(closedAfterPolling(over));
-    EXPECT_EQ(server.clientCount(), 1);
+    EXPECT_TRUE(over.send(std::string(65536, 'b') + "b\n"));
+    EXPECT_TRUE(closed(over));
+    EXPECT_EQ(server.clientCount(), 2);
 }
 
-TEST_F(ControlServerTest, EightSlotsNinthClosedFreedSlotReused) {
-    start("1");
-    std::vector<TcpClient> clients;
-    for (int i = 0; i < 8; ++i)
-        clients.push_back(connect());
-    EXPECT_EQ(server.clientCount(), 8);
+// Guessing: wrong PINs from one host soon refuse even the right one from there,
+// but not from another host (the guard's own tests hold its window).
+TEST_F(ControlServerTest, PinGuessingIsRefused) {
+    server.setPin("2580");
+    for (int i = 0; i < 5; ++i) {
+        TcpClient c = connect();
+        EXPECT_EQ(hello(c, std::to_string(1000 + i)), "{\"t\":\"hello_err\"}");
+        now += 5s;
+    }
+    TcpClient guesser = connect();
+    EXPECT_EQ(hello(guesser, "2580"), "{\"t\":\"hello_err\"}");
+    TcpClient phone = connect("127.0.0.2");
+    EXPECT_EQ(hello(phone, "2580"), "{\"t\":\"hello_ok\"}");
+}
+
+// Eight slots, a ninth connection is closed; silent connections cannot hold
+// them: 10 s without a hello closes them and frees their slots.
+TEST_F(ControlServerTest, EightSlotsAndSilentConnectionsCloseAfterTenSeconds) {
+    server.setPin("2580");
+    TcpClient phone = connect();
+    EXPECT_EQ(hello(phone, "2580"), "{\"t\":\"hello_ok\"}");
+    std::vector<TcpClient> idle;
+    for (int i = 0; i < 7; ++i)
+        idle.push_back(connect("127.0.0.3"));
     TcpClient ninth = connect();
-    EXPECT_TRUE(closedAfterPolling(ninth));
+    EXPECT_TRUE(closed(ninth));
+    now += 9s;
+    EXPECT_EQ(request(phone, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
     EXPECT_EQ(server.clientCount(), 8);
-
-    clients[2].close();
-    pollFor(50ms);
-    EXPECT_EQ(server.clientCount(), 7);
+    now += 1s;
+    for (TcpClient& c : idle)
+        EXPECT_TRUE(closed(c));
     TcpClient again = connect();
-    EXPECT_EQ(server.clientCount(), 8);
     EXPECT_EQ(request(again, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
+    EXPECT_EQ(server.clientCount(), 2);
 }
 
-TEST_F(ControlServerTest, SecondStartFailsAndFirstSocketKeepsWorking) {
-    const uint16_t port = server.boundPort();
-    EXPECT_FALSE(server.start(0));
-    EXPECT_EQ(server.boundPort(), port);
-    TcpClient c = connect();
-    EXPECT_EQ(request(c, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
-}
-
-TEST_F(ControlServerTest, LinesOutliveTheirConnection) {
-    TcpClient c = connect();
-    EXPECT_TRUE(c.send("a\nb\n"));
-    std::this_thread::sleep_for(20ms);
-    c.close();
-    EXPECT_EQ(server.poll(), "a");
-    EXPECT_EQ(server.poll(), "b");
-}
-
-TEST_F(ControlServerTest, PeerResetBeforeReplyDoesNotRaiseSigpipe) {
-    start("1234");
+// A peer that resets before its reply is written must not kill the engine.
+TEST_F(ControlServerTest, PeerResetBeforeReplyRaisesNoSigpipe) {
+    server.setPin("1234");
     for (int i = 0; i < 50; ++i) {
         TcpClient c = connect();
         c.send(std::string(2000, 'x') + "{\"t\":\"ping\"}\n{\"t\":\"hello\",\"pin\":\"0\"}\n");
@@ -250,9 +202,10 @@ TEST_F(ControlServerTest, PeerResetBeforeReplyDoesNotRaiseSigpipe) {
     EXPECT_EQ(request(c, "{\"t\":\"ping\"}\n"), "{\"t\":\"ping\"}");
 }
 
-TEST(ControlServerStart, PortTakenFails) {
+TEST(ControlServerStart, ATakenPortOrASecondStartFails) {
     ControlServer first;
     ASSERT_TRUE(first.start(0));
+    EXPECT_FALSE(first.start(0));
     ControlServer second;
     EXPECT_FALSE(second.start(first.boundPort()));
     EXPECT_TRUE(second.start(0));  // a failed start may be retried

@@ -30,10 +30,4 @@ TEST(ModeRule, Table) {
         EXPECT_EQ(parseModeLine(row.line), row.mode) << row.line;
 }
 
-TEST(ModeRule, Targets) {
-    EXPECT_EQ(jitterTargetForMode(0), 2);
-    EXPECT_EQ(jitterTargetForMode(1), 4);
-    EXPECT_EQ(jitterTargetForMode(2), 8);
-}
-
 }  // namespace

@@ -82,17 +82,7 @@ TEST_F(RingTest, WritesWrapAndAnOversizeWriteKeepsItsLastFrames) {
     EXPECT_EQ(read(48000), numbered(50001, 48000));
 }
 
-TEST_F(RingTest, LookingNeverMovesTheReadIndex) {
-    write(0, 3000);
-    EXPECT_EQ(read(1000), numbered(0, 1000));
-    std::vector<float> out(2 * 2000);
-    EXPECT_EQ(view.copyFrames(0, out.data(), 2000), 2000u);
-    EXPECT_EQ(view.copyNewest(out.data(), 2000), 3000u);
-    EXPECT_EQ(view.readIndex(), 1000u);
-    EXPECT_EQ(consumer.readIndex(), 1000u);
-    EXPECT_EQ(view.writeIndex(), 3000u);
-}
-
+// Looking copies only frames still there and never moves the read index.
 TEST_F(RingTest, CopyFramesOnlyOfFramesStillThere) {
     write(0, 60000);
     struct Case {
@@ -116,6 +106,7 @@ TEST_F(RingTest, CopyFramesOnlyOfFramesStillThere) {
             EXPECT_EQ(out, numbered(c.from, c.count));
         }
     }
+    EXPECT_EQ(consumer.readIndex(), 0u);
 }
 
 TEST_F(RingTest, CopyNewestPadsWithSilenceBeforeTheFirstFrame) {
@@ -129,6 +120,7 @@ TEST_F(RingTest, CopyNewestPadsWithSilenceBeforeTheFirstFrame) {
     write(3, 50000);
     EXPECT_EQ(view.copyNewest(out.data(), 5), 50003u);
     EXPECT_EQ(out, numbered(49998, 5));
+    EXPECT_EQ(consumer.readIndex(), 0u);
 }
 
 // Every writer start makes a new object: attachments to the old one see it
@@ -157,18 +149,15 @@ TEST_F(RingTest, RingIsPrivateToItsUser) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// A closed handle writes nothing and reads silence.
 TEST(Ring, ClosedHandlesAreSafe) {
     SVRingHandle h{-1, nullptr};
     SVRing_Close(&h);
-    std::vector<float> in(20, 1.0f);
     std::vector<float> out(20, 1.0f);
-    EXPECT_EQ(SVRing_Write(&h, in.data(), 10), 0u);
-    EXPECT_EQ(SVRing_Read(&h, out.data(), 10), 0u);
+    EXPECT_EQ(SVRing_Write(&h, out.data(), 10), 0u);
+    EXPECT_EQ(SVRing_Read(&h, out.data(), 5), 0u);
+    EXPECT_EQ(SVRing_CopyNewest(&h, out.data() + 10, 5), 0u);
     EXPECT_EQ(out, std::vector<float>(20, 0.0f));
-    out.assign(20, 1.0f);
-    EXPECT_EQ(SVRing_CopyNewest(&h, out.data(), 10), 0u);
-    EXPECT_EQ(out, std::vector<float>(20, 0.0f));
-    EXPECT_EQ(SVRing_CopyFrames(&h, 0, out.data(), 0), 0u);
     EXPECT_EQ(SVRing_WriteIndex(&h), 0u);
     EXPECT_FALSE(SVRing_Replaced(&h));
 }
