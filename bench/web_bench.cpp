@@ -159,7 +159,13 @@ int main(int argc, char** argv) {
     setenv("XDG_DATA_HOME", "/dev/shm", 1);
     FakeEngine engine;
     benchio::Child gateway(web, {"--pin", kPin});
-    if (!gateway.waitForLine(std::string("https://127.0.0.1:47812/#pin=") + kPin, 30s)) {
+    const std::string link = std::string("https://127.0.0.1:47812/#pin=") + kPin;
+    const auto deadline = Clock::now() + 30s;
+    // Waiting for its exit reads its output meanwhile.
+    while (gateway.output().find(link) == std::string::npos && Clock::now() < deadline &&
+           !gateway.waitForExit(20ms)) {
+    }
+    if (gateway.output().find(link) == std::string::npos) {
         std::fprintf(stderr, "sonvale-web-bench: the gateway did not start\n%s", gateway.output().c_str());
         return 1;
     }
