@@ -19,6 +19,10 @@ int BareDecoder::decode(const uint8_t* payload, size_t length) {
     return opus_decode_float(decoder_, payload, static_cast<opus_int32>(length), pcm_.data(), kFrames, 0);
 }
 
+void BareDecoder::reset() {
+    opus_decoder_ctl(decoder_, OPUS_RESET_STATE);
+}
+
 int BareDecoder::conceal() {
     return opus_decode_float(decoder_, nullptr, 0, pcm_.data(), kFrames, 0);
 }

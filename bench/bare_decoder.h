@@ -23,6 +23,8 @@ public:
     int decode(const uint8_t* payload, size_t length);
     // One lost packet's concealment.
     int conceal();
+    // Forgets the history, as at the start of a new stream.
+    void reset();
     const float* pcm() const { return pcm_.data(); }
 
 private:

@@ -1,5 +1,8 @@
 # sonvale-mic: its feed against simulated clocks, then the real bridge against
 # PulseAudio and PipeWire inside the test sandbox.
+if(NOT TARGET sonvale-mic OR NOT TARGET sonvale-phone)
+    return()
+endif()
 sonvale_add_gtest(mic_unit_tests LABEL unit
     SOURCES unit/latency_control_test.cpp
     LIBS sonvale_mic_core)
