@@ -20,11 +20,24 @@ for pkg in $wanted; do
         *) case " $missing " in *" $pkg "*) ;; *) missing="$missing $pkg" ;; esac ;;
     esac
 done
-[ -z "$missing" ] && exit 0
+if [ -n "$missing" ]; then
+    if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+    echo "install-deps: installing$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    # shellcheck disable=SC2086
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+fi
 
-if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-echo "install-deps: installing$missing"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-# shellcheck disable=SC2086
-$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+# The browser test drives Debian's Chromium with puppeteer-core at the version
+# its lock file pins; it never downloads a browser of its own.
+case " $* " in *" test "*)
+    web="$here/../tests/web"
+    if ! cmp -s "$web/package-lock.json" "$web/node_modules/.installed-lock.json" 2>/dev/null; then
+        command -v npm >/dev/null || { echo "install-deps: npm is missing (Node.js 18 or newer)" >&2; exit 1; }
+        echo "install-deps: installing puppeteer-core for the browser test"
+        (cd "$web" && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null &&
+            cp package-lock.json node_modules/.installed-lock.json)
+    fi
+    ;;
+esac

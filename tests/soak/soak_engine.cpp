@@ -35,29 +35,37 @@ constexpr const char* kPin = "7531";
 
 // A phone that streams in real time with impairments and pings once a second,
 // recording the order in which it sent so the expected play-out can be replayed.
-class Phone {
-public:
-    Phone(double loss, double reorder, double duplicate, int jitterMs)
-        : loss_(loss), reorder_(reorder), duplicate_(duplicate), jitterUs_(jitterMs * 1000) {}
+struct Impairment {
+    double loss = 0, reorder = 0, duplicate = 0;
+    int jitterMs = 0;
+};
+
+struct Phone {
+    Impairment impairment;
+    std::vector<uint32_t> sent;
+    int missedPings = 0;
+    double maxPingMs = 0;
+    std::mt19937 rng{42};
+    std::vector<Packet> packets = encodeTestSignal(250);
 
     bool run(std::chrono::seconds duration, const std::atomic<bool>& stop) {
         std::optional<ControlClient> paired = ControlClient::pair(kPin);
         if (!paired) return false;
         UdpSender udp(sonvale::kAudioPort);
         std::uniform_real_distribution<double> chance(0.0, 1.0);
-        std::uniform_int_distribution<int> jitter(0, jitterUs_);
+        std::uniform_int_distribution<int> jitter(0, impairment.jitterMs * 1000);
         const auto start = Clock::now();
         auto nextPing = start + 1s;
         std::vector<uint32_t> held;  // sent after the next one
         for (uint32_t seq = 0; seq < duration / 20ms && !stop; ++seq) {
-            std::this_thread::sleep_until(start + seq * 20ms + std::chrono::microseconds(jitter(rng_)));
-            if (chance(rng_) < loss_) continue;
-            if (held.empty() && chance(rng_) < reorder_) {
+            std::this_thread::sleep_until(start + seq * 20ms + std::chrono::microseconds(jitter(rng)));
+            if (chance(rng) < impairment.loss) continue;
+            if (held.empty() && chance(rng) < impairment.reorder) {
                 held.push_back(seq);
                 continue;
             }
             send(udp, seq);
-            if (chance(rng_) < duplicate_) send(udp, seq);
+            if (chance(rng) < impairment.duplicate) send(udp, seq);
             for (uint32_t h : held)
                 send(udp, h);
             held.clear();
@@ -76,24 +84,14 @@ public:
     uint64_t expectedFrames() const {
         ReferenceReceiver reference;
         for (uint32_t seq : sent)
-            reference.arrive(seq, packets_[seq % packets_.size()]);
+            reference.arrive(seq, packets[seq % packets.size()]);
         return reference.frames();
     }
 
-    std::vector<uint32_t> sent;
-    int missedPings = 0;
-    double maxPingMs = 0;
-
-private:
     void send(UdpSender& udp, uint32_t seq) {
-        udp.send(makeDatagram(seq, packets_[seq % packets_.size()]));
+        udp.send(makeDatagram(seq, packets[seq % packets.size()]));
         sent.push_back(seq);
     }
-
-    double loss_, reorder_, duplicate_;
-    int jitterUs_;
-    std::mt19937 rng_{42};
-    std::vector<Packet> packets_ = encodeTestSignal(250);
 };
 
 // What a run's load measured: its JSON fields and whether the engine held its resources.
@@ -132,7 +130,8 @@ int run(const char* name, Phone& phone, std::chrono::seconds phoneTime, Load loa
 }
 
 int streamRun(int seconds) {
-    Phone phone(0.10, 0.05, 0.02, 30);
+    Phone phone;
+    phone.impairment = {0.10, 0.05, 0.02, 30};
     return run("stream", phone, std::chrono::seconds(seconds), [&](pid_t pid) {
         const auto started = Clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(std::clamp(seconds / 10, 2, 10)));
@@ -161,7 +160,7 @@ std::string garbage(std::mt19937& rng, size_t length) {
 }
 
 int abuseRun(int count) {
-    Phone phone(0, 0, 0, 0);
+    Phone phone;
     // The phone streams until the abuse is done.
     return run("abuse", phone, std::chrono::hours(1), [&](pid_t) {
         std::mt19937 rng(99);

@@ -21,13 +21,11 @@ std::optional<size_t> firstLoudFrame(const std::vector<float>& x, int channel, s
 }
 
 double rms(const std::vector<float>& x, int channel, size_t from, size_t count) {
+    const size_t end = std::min(from + count, x.size() / 2);
     double sum = 0;
-    size_t n = 0;
-    for (size_t i = from; i < from + count && 2 * i + 1 < x.size(); ++i, ++n) {
-        const double v = sample(x, channel, i);
-        sum += v * v;
-    }
-    return n == 0 ? 0 : std::sqrt(sum / static_cast<double>(n));
+    for (size_t i = from; i < end; ++i)
+        sum += static_cast<double>(sample(x, channel, i)) * sample(x, channel, i);
+    return end <= from ? 0 : std::sqrt(sum / static_cast<double>(end - from));
 }
 
 // Crossings are placed between samples by linear interpolation.

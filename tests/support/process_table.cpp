@@ -24,28 +24,26 @@ std::optional<ProcessInfo> readProcess(pid_t pid) {
     const std::string stat = slurp(base + "/stat");
     const size_t open = stat.find('(');
     const size_t close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close + 2 >= stat.size())
-        return std::nullopt;
+    if (open == std::string::npos || close == std::string::npos) return std::nullopt;
     ProcessInfo p;
     p.pid = pid;
     p.name = stat.substr(open + 1, close - open - 1);
-    std::istringstream fields(stat.substr(close + 2));
+    std::istringstream fields(stat.substr(close + 1));
     std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
     if (f.size() < 13) return std::nullopt;
     p.state = f[0][0];
     p.ppid = static_cast<pid_t>(std::stol(f[1]));
-    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-    p.cpuSeconds = static_cast<double>(std::stoul(f[11]) + std::stoul(f[12])) / ticks;
-
+    p.cpuSeconds = static_cast<double>(std::stoul(f[11]) + std::stoul(f[12])) /
+                   static_cast<double>(sysconf(_SC_CLK_TCK));
     std::istringstream cmdline(slurp(base + "/cmdline"));
     for (std::string arg; std::getline(cmdline, arg, '\0');)
         p.argv.push_back(arg);
     std::error_code ec;
     p.exe = std::filesystem::read_symlink(base + "/exe", ec).string();
     std::istringstream status(slurp(base + "/status"));
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) p.rssKb = std::stol(line.substr(6));
-        if (line.rfind("VmHWM:", 0) == 0) p.peakRssKb = std::stol(line.substr(6));
+    for (std::string key; status >> key;) {
+        if (key == "VmRSS:") status >> p.rssKb;
+        if (key == "VmHWM:") status >> p.peakRssKb;
     }
     return p;
 }
@@ -72,10 +70,8 @@ bool runs(const ProcessInfo& p, const std::string& program) {
 }  // namespace
 
 std::vector<ProcessInfo> processesOf(const std::string& program) {
-    std::vector<ProcessInfo> out;
-    for (ProcessInfo& p : allProcesses()) {
-        if (runs(p, program)) out.push_back(std::move(p));
-    }
+    std::vector<ProcessInfo> out = allProcesses();
+    std::erase_if(out, [&](const ProcessInfo& p) { return !runs(p, program); });
     return out;
 }
 

@@ -1,0 +1,28 @@
+# sonvale-web: its pure parts as unit tests, the gateway with the real engine in
+# the sandbox, and a real browser (Debian's Chromium) against both.
+if(TARGET sonvale-web)
+    find_package(Qt6 REQUIRED COMPONENTS WebSockets)
+
+    sonvale_add_gtest(web_unit_tests LABEL unit
+        SOURCES web/page_message_test.cpp web/playout_buffer_test.cpp web/certificate_store_test.cpp
+        LIBS sonvale_web_core)
+
+    sonvale_add_gtest(web_integration_tests LABEL integration SANDBOX TIMEOUT 180
+        SOURCES web/gateway_test.cpp
+        LIBS Qt6::WebSockets)
+    target_compile_definitions(web_integration_tests PRIVATE SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>")
+    add_dependencies(web_integration_tests sonvale-web sonvale-engine)
+    target_compile_options(web_unit_tests PRIVATE -Wconversion)
+    target_compile_options(web_integration_tests PRIVATE -Wconversion)
+endif()
+
+# Chromium takes both cores while it streams, so it runs alone.
+if(TARGET sonvale-web AND NOT SANITIZE)
+    add_executable(web_browser_test web/browser_test.cpp)
+    target_link_libraries(web_browser_test PRIVATE test_support GTest::gtest_main Qt6::Core)
+    target_compile_definitions(web_browser_test PRIVATE SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>")
+    add_dependencies(web_browser_test sonvale-web sonvale-engine)
+    target_compile_options(web_browser_test PRIVATE -Wconversion)
+    add_test(NAME web.browser_streams_stops_and_refuses COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:web_browser_test>)
+    set_tests_properties(web.browser_streams_stops_and_refuses PROPERTIES LABELS e2e TIMEOUT 300 RUN_SERIAL TRUE)
+endif()

@@ -1,0 +1,101 @@
+// The gateway's certificate: what it names, how long it holds, how its key is
+// kept, and when it is made again.
+#include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <optional>
+
+#include "certificate_store.h"
+
+namespace {
+
+const QStringList kNames{"localhost", "desk.local"};
+const QStringList kAddresses{"127.0.0.1", "192.168.1.20"};
+
+bool usableForServers(const QSslCertificate& cert) {
+    const QByteArray pem = cert.toPem();
+    BIO* bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
+    X509* x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    const bool ok = x && X509_check_purpose(x, X509_PURPOSE_SSL_SERVER, 0) == 1 && X509_get_version(x) == 2;
+    X509_free(x);
+    BIO_free(bio);
+    return ok;
+}
+
+TEST(CertificateStore, MakesAServerCertificateNamingEveryAddressWithAPrivateKey) {
+    QTemporaryDir dir;
+    const CertificateStore store(dir.path() + "/tarnwell");
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QString error;
+    const auto identity = store.obtain(kNames, kAddresses, now, error);
+    ASSERT_TRUE(identity) << error.toStdString();
+    EXPECT_TRUE(identity->made);
+    const auto names = identity->certificate.subjectAlternativeNames();
+    EXPECT_EQ(names.values(QSsl::DnsEntry).size(), 2);
+    for (const QString& n : kNames)
+        EXPECT_TRUE(names.values(QSsl::DnsEntry).contains(n));
+    for (const QString& a : kAddresses)
+        EXPECT_TRUE(names.values(QSsl::IpAddressEntry).contains(a));
+    EXPECT_NEAR(double(now.daysTo(identity->certificate.expiryDate())), 730, 2);
+    EXPECT_TRUE(usableForServers(identity->certificate));
+    EXPECT_EQ(identity->key.algorithm(), QSsl::Ec);
+    EXPECT_EQ(identity->key.length(), 256);
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(store.keyPath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(CertificateStore, IsReusedWhileValidAndMadeAgainOtherwise) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QString e;
+    const auto expired = CertificateStore::make(kNames, kAddresses, now.addDays(-800), 730, e);
+    const auto endsToday = CertificateStore::make(kNames, kAddresses, now.addDays(-1), 1, e);
+    const auto other = CertificateStore::make(kNames, kAddresses, now, 730, e);
+    struct Case {
+        const char* name;
+        std::optional<CertificateStore::Identity> replacement;
+        bool keyOpened;  // the key file made readable by others
+        QStringList addresses;
+        bool madeAgain;
+    };
+    const Case cases[] = {
+        {"unchanged", {}, false, kAddresses, false},
+        {"an address fewer", {}, false, {"127.0.0.1"}, false},
+        {"a new address", {}, false, kAddresses + QStringList{"10.0.0.7"}, true},
+        {"key opened to others", {}, true, kAddresses, false},
+        {"expired", expired, false, kAddresses, true},
+        {"expiring within a day", endsToday, false, kAddresses, true},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        const CertificateStore store(dir.path());
+        const auto first = store.obtain(kNames, kAddresses, now, e);
+        ASSERT_TRUE(first) << c.name;
+        if (c.replacement) store.store(*c.replacement, e);
+        if (c.keyOpened) chmod(QFile::encodeName(store.keyPath()).constData(), 0644);
+        const auto second = store.obtain(kNames, c.addresses, now, e);
+        ASSERT_TRUE(second) << c.name << ": " << e.toStdString();
+        EXPECT_EQ(second->made, c.madeAgain) << c.name;
+        EXPECT_EQ(second->certificate == first->certificate, !c.madeAgain) << c.name;
+        struct stat st {};
+        stat(QFile::encodeName(store.keyPath()).constData(), &st);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << c.name;
+    }
+
+    // A key that does not belong to the certificate is never served.
+    QTemporaryDir dir;
+    const CertificateStore store(dir.path());
+    ASSERT_TRUE(store.obtain(kNames, kAddresses, now, e));
+    QFile key(store.keyPath());
+    ASSERT_TRUE(key.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    key.write(other->key.toPem());
+    key.close();
+    EXPECT_TRUE(store.obtain(kNames, kAddresses, now, e)->made);
+}
+
+}  // namespace

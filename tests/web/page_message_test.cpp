@@ -1,0 +1,87 @@
+// What the gateway accepts from a page, unit by unit.
+#include <gtest/gtest.h>
+
+#include "page_message.h"
+
+namespace {
+
+using PageMessage::Fault;
+using Bytes = std::vector<uint8_t>;
+
+Bytes unit(uint8_t type, const Bytes& body, size_t declared) {
+    Bytes out{type, uint8_t(declared & 0xFF), uint8_t(declared >> 8)};
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+Bytes unit(uint8_t type, const Bytes& body) {
+    return unit(type, body, body.size());
+}
+Bytes hello(uint8_t codec = 2, uint8_t mode = 1, const std::string& pin = "4711",
+            const std::string& id = "") {
+    Bytes body{1, codec, mode, uint8_t(pin.size())};
+    body.insert(body.end(), pin.begin(), pin.end());
+    body.insert(body.end(), id.begin(), id.end());
+    return unit(1, body);
+}
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+const Bytes pcm = unit(2, Bytes(1920));
+
+struct Case {
+    const char* name;
+    std::vector<Bytes> units;  // all but the last must pass
+    Fault fault;               // of the last
+};
+
+TEST(PageMessages, AcceptOnlyWholeWellFormedMessagesInOrder) {
+    const Bytes opusHello = hello(1);
+    const Case cases[] = {
+        {"hello, pcm, mode, ping, stop in one unit",
+         {hello() + pcm + unit(3, {2}) + unit(5, {9}) + unit(4, {})},
+         Fault::None},
+        {"opus packets of 1 and 1275 bytes",
+         {opusHello, unit(2, Bytes(1)) + unit(2, Bytes(1275))},
+         Fault::None},
+        {"ping before hello", {unit(5, Bytes(16)), hello()}, Fault::None},
+        {"hello with a page id of 16 bytes", {hello(2, 0, "1", std::string(16, 'x'))}, Fault::None},
+        {"empty unit", {Bytes{}}, Fault::Short},
+        {"header cut", {Bytes{2, 0}}, Fault::Short},
+        {"body cut", {hello(), unit(2, Bytes(1919), 1920)}, Fault::Short},
+        {"message cut after a whole one", {hello() + Bytes{5}}, Fault::Short},
+        {"body over the limit", {hello(), unit(2, Bytes(2049))}, Fault::Oversize},
+        {"a gateway's type", {unit(0x81, {})}, Fault::WrongType},
+        {"unknown type", {unit(0x09, {})}, Fault::WrongType},
+        {"hello version 2", {unit(1, {2, 2, 1, 1, '1'})}, Fault::BadBody},
+        {"hello codec 3", {hello(3)}, Fault::BadBody},
+        {"hello mode 3", {hello(2, 3)}, Fault::BadBody},
+        {"hello without a pin", {hello(2, 1, "")}, Fault::BadBody},
+        {"hello pin longer than its body", {unit(1, {1, 2, 1, 5, '1'})}, Fault::BadBody},
+        {"hello pin of 33 bytes", {hello(2, 1, std::string(33, '1'))}, Fault::BadBody},
+        {"hello page id of 17 bytes", {hello(2, 1, "1", std::string(17, 'x'))}, Fault::BadBody},
+        {"pcm chunk one byte short", {hello(), unit(2, Bytes(1919))}, Fault::BadBody},
+        {"opus packet empty", {opusHello, unit(2, {})}, Fault::BadBody},
+        {"opus packet of 1276 bytes", {opusHello, unit(2, Bytes(1276))}, Fault::BadBody},
+        {"mode 3", {hello(), unit(3, {3})}, Fault::BadBody},
+        {"stop with a body", {hello(), unit(4, {0})}, Fault::BadBody},
+        {"ping of 17 bytes", {unit(5, Bytes(17))}, Fault::BadBody},
+        {"audio before hello", {pcm}, Fault::WrongOrder},
+        {"mode before hello", {unit(3, {1})}, Fault::WrongOrder},
+        {"stop before hello", {unit(4, {})}, Fault::WrongOrder},
+        {"second hello", {hello(), hello()}, Fault::WrongOrder},
+        {"a bad message after a good hello in one unit", {hello() + unit(3, {7})}, Fault::BadBody},
+    };
+    for (const Case& c : cases) {
+        PageMessage::Reader reader;
+        for (size_t i = 0; i + 1 < c.units.size(); ++i) {
+            ASSERT_TRUE(reader.read(c.units[i].data(), c.units[i].size())) << c.name;
+        }
+        const Bytes& last = c.units.back();
+        const bool ok = reader.read(last.data(), last.size()).has_value();
+        EXPECT_EQ(ok, c.fault == Fault::None) << c.name;
+        EXPECT_EQ(reader.fault(), c.fault) << c.name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QSslSocket>
+#include <QTimer>
+
+#include "http_request.h"
+
+class WebServer;
+
+// One TLS connection from a browser: reads requests one after another on the
+// kept-alive connection and lets the server answer each. A WebSocket upgrade
+// is handed over untouched (the head was only peeked), and the connection then
+// belongs to the WebSocket. Deletes itself when the connection ends.
+class HttpConnection : public QObject {
+    Q_OBJECT
+public:
+    HttpConnection(QSslSocket* socket, WebServer& server);
+
+    void respond(int status, const QByteArray& type, const QByteArray& body,
+                 const QList<QPair<QByteArray, QByteArray>>& extraFields = {});
+    // The browser's IPv4 address in host order, 0 when not IPv4.
+    uint32_t peerAddress() const { return socket_ ? socket_->peerAddress().toIPv4Address() : 0; }
+
+private:
+    void onReadyRead();
+    void closeAfterWriting();
+
+    QPointer<QSslSocket> socket_;
+    WebServer& server_;
+    QTimer idle_;
+    bool keepAlive_ = true;
+};

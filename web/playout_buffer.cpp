@@ -1,0 +1,69 @@
+#include "playout_buffer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+// Per chunk: halves a peak in about 460 chunks (9 s).
+constexpr double kDecayPerChunk = 0.9985;
+}  // namespace
+
+void PlayoutBuffer::setMaxDepth(int chunks) {
+    maxDepth_ = std::max(chunks, kMinDepth);
+    target_ = std::min(target_, maxDepth_);
+}
+
+void PlayoutBuffer::push(std::vector<uint8_t> chunk, Clock::time_point arrival) {
+    using std::chrono::microseconds;
+    if (!origin_) origin_ = arrival;
+    const auto offset = std::chrono::duration_cast<microseconds>(arrival - *origin_) -
+                        kChunk * static_cast<int64_t>(arrivals_);
+    if (arrivals_ % kBucketChunks == 0) {
+        bucketMinimum_.push_back(offset);
+        if (bucketMinimum_.size() > kWindowBuckets) bucketMinimum_.pop_front();
+    } else {
+        bucketMinimum_.back() = std::min(bucketMinimum_.back(), offset);
+    }
+    ++arrivals_;
+    const auto onTime = *std::min_element(bucketMinimum_.begin(), bucketMinimum_.end());
+    updateTarget(offset - onTime);
+
+    chunks_.push_back(std::move(chunk));
+    if (chunks_.size() > static_cast<size_t>(target_ + 2)) {
+        while (chunks_.size() > static_cast<size_t>(target_)) {
+            chunks_.pop_front();
+            ++dropped_;
+        }
+    }
+}
+
+void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
+    const auto late = static_cast<double>(lateness.count());
+    peakUs_ = std::max(late, peakUs_ * kDecayPerChunk);
+    const auto covered = static_cast<int>(std::ceil(peakUs_ / static_cast<double>(kChunk.count())));
+    target_ = std::clamp(covered + 1, kMinDepth, maxDepth_);
+}
+
+std::optional<std::vector<uint8_t>> PlayoutBuffer::tick() {
+    if (!playing_) {
+        if (chunks_.size() < static_cast<size_t>(target_)) return std::nullopt;
+        playing_ = true;
+        emptyTicks_ = 0;
+    }
+    if (!chunks_.empty()) {
+        emptyTicks_ = 0;
+        std::vector<uint8_t> chunk = std::move(chunks_.front());
+        chunks_.pop_front();
+        return chunk;
+    }
+    if (++emptyTicks_ > kPausedTicks) {
+        // Paused: the next chunks start a fresh stream with its own on-time line.
+        playing_ = false;
+        origin_.reset();
+        arrivals_ = 0;
+        bucketMinimum_.clear();
+        return std::nullopt;
+    }
+    ++concealed_;
+    return std::vector<uint8_t>{};
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <vector>
+
+// Evens out the bursts in which a browser's 20 ms chunks arrive over TCP, so
+// the engine gets one datagram every 20 ms.
+//
+// - push: a chunk arrives; its lateness against the earliest-arriving chunks of
+//   the last seconds sets the target depth: at once when it is later than any
+//   recent one (grow fast), decaying by half over about ten seconds otherwise
+//   (shrink slowly). Target: one chunk more than the lateness covers, at least
+//   kMinDepth, at most the depth the person chose.
+// - too deep: when more than two chunks above target are held, the oldest are
+//   dropped down to the target.
+// - tick (every 20 ms): before play-out starts, or after it has gone idle,
+//   nothing until the target depth is held; then the oldest chunk, or an empty
+//   one (played as a lost packet) when none is there. After half a second of
+//   empty ticks in a row the stream counts as paused and it goes idle again.
+class PlayoutBuffer {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int kMinDepth = 2;
+    static constexpr std::chrono::microseconds kChunk{20000};
+
+    explicit PlayoutBuffer(int maxDepth) { setMaxDepth(maxDepth); }
+
+    void setMaxDepth(int chunks);
+    void push(std::vector<uint8_t> chunk, Clock::time_point arrival);
+    std::optional<std::vector<uint8_t>> tick();
+
+    int target() const { return target_; }
+    int maxDepth() const { return maxDepth_; }
+    size_t depth() const { return chunks_.size(); }
+    bool playing() const { return playing_; }
+    uint64_t concealed() const { return concealed_; }
+    uint64_t dropped() const { return dropped_; }
+
+private:
+    void updateTarget(std::chrono::microseconds lateness);
+
+    static constexpr int kPausedTicks = 25;
+    static constexpr int kWindowBuckets = 8;  // seconds of history for the earliest arrival
+    static constexpr int kBucketChunks = 50;  // one second of chunks per bucket
+
+    int maxDepth_ = kMinDepth;
+    int target_ = kMinDepth;
+    double peakUs_ = 0;  // the lateness the target covers, decaying
+    std::deque<std::vector<uint8_t>> chunks_;
+    bool playing_ = false;
+    int emptyTicks_ = 0;
+    uint64_t concealed_ = 0;
+    uint64_t dropped_ = 0;
+
+    // Arrival offsets (arrival minus the chunk's place in the stream): each
+    // bucket keeps the smallest of one second; the window's smallest is the
+    // stream's on-time line. Restarted whenever play-out goes idle.
+    uint64_t arrivals_ = 0;
+    std::optional<Clock::time_point> origin_;
+    std::deque<std::chrono::microseconds> bucketMinimum_;
+};
