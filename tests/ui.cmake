@@ -5,7 +5,7 @@
 if(NOT TARGET tarnwell_ui)
     return()
 endif()
-find_package(Qt6 REQUIRED COMPONENTS Test Widgets)
+find_package(Qt6 REQUIRED COMPONENTS Test Widgets WebSockets)
 
 add_executable(tarnwell_gui_tests
     gui/tarnwell_gui_main.cpp
@@ -14,7 +14,13 @@ add_executable(tarnwell_gui_tests
     gui/platform_glue_test.cpp
     gui/tarnwell_app_test.cpp)
 target_include_directories(tarnwell_gui_tests PRIVATE gui integration)
-target_link_libraries(tarnwell_gui_tests PRIVATE tarnwell_ui Qt6::Test test_support GTest::gtest)
+target_link_libraries(tarnwell_gui_tests PRIVATE tarnwell_ui Qt6::Test Qt6::WebSockets test_support GTest::gtest)
+# The application's programs, which the tests of its frame run for real.
+foreach(program sonvale-engine sonvale-web sonvale-mic)
+    if(TARGET ${program})
+        add_dependencies(tarnwell_gui_tests ${program})
+    endif()
+endforeach()
 set_target_properties(tarnwell_gui_tests PROPERTIES CROSSCOMPILING_EMULATOR ${SONVALE_SANDBOX})
 # Suites named *OnSoundServer drive a real sound server: never beside another test.
 gtest_discover_tests(tarnwell_gui_tests TEST_FILTER "-*OnSoundServer.*"
