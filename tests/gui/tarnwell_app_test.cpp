@@ -80,8 +80,7 @@ TEST_F(TarnwellAppTest, ClosingAndReopeningKeepsOneWindowAndTheEngineAndRestarts
 class TarnwellAppOnSoundServer : public TarnwellAppTest {
 protected:
     void SetUp() override {
-        if (!QFile::exists(QString::fromStdString(path(AppDelegate::kGatewayName))) ||
-            !QFile::exists(QString::fromStdString(path(AppDelegate::kMicrophoneName))))
+        if (!QFile::exists(QString::fromStdString(path(AppDelegate::kMicrophoneName))))
             GTEST_SKIP() << "the helpers are not part of this build";
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));  // the gateway's certificate
         ASSERT_TRUE(pulse.start());
@@ -92,14 +91,10 @@ protected:
         app->launch();
         settle();
     }
-    // Quits; the delegate's end waits for the programs it ended. Their process ids.
-    std::vector<qint64> quit() {
-        const std::vector<qint64> pids{delegate->engine().enginePid(), delegate->gateway().pid(),
-                                       delegate->microphone().pid()};
+    void quit() {
         app->menu().quitAction()->trigger();
         app.reset();
-        delegate.reset();
-        return pids;
+        delegate.reset();  // waits for what it ended
     }
     static std::string path(const char* program) {
         return testsupport::buildDir() + "/libexec/tarnwell/" + program;
@@ -112,7 +107,7 @@ protected:
     testsupport::SoundServer pulse;
 };
 
-TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppWithItsPinComeBackAfterAKillAndEndAtQuit) {
+TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKillAndEndAtQuit) {
     // The user's own microphone is there: left alone, also at quit.
     testsupport::ChildProcess theirs(path(AppDelegate::kMicrophoneName), {});
     ASSERT_TRUE(waitUntil([] { return AudioDevice::tarnwellDeviceID().has_value(); }));  // Qt learns late
@@ -121,18 +116,16 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppWithItsPinComeBackAfterAKi
     quit();
     EXPECT_EQ(theirs.waitForExit(100ms), std::nullopt);
     theirs.signal(SIGTERM);
-    ASSERT_EQ(theirs.waitForExit(20s), 0);
+    ASSERT_TRUE(theirs.waitForExit(20s));
     ASSERT_TRUE(waitUntil([] { return !AudioDevice::tarnwellDeviceID(); }));
 
     launchReal();
-    ASSERT_TRUE(delegate->gateway().isRunning() && delegate->microphone().isRunning());
     const std::string web = path(AppDelegate::kGatewayName);
-    const std::optional<testsupport::ProcessInfo> gateway =
-        testsupport::waitObservable(static_cast<pid_t>(delegate->gateway().pid()), web);
-    ASSERT_TRUE(gateway);
-    EXPECT_EQ(gateway->argv,
-              (std::vector<std::string>{web, "--pin", delegate->engine().pin().toStdString()}));
-    EXPECT_TRUE(waitUntil([&] { return tarnwellSource(); }));
+    const auto gateway = [&] { return testsupport::waitObservable(pid_t(delegate->gateway().pid()), web); };
+    const std::optional<testsupport::ProcessInfo> first = gateway();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->argv, (std::vector<std::string>{web, "--pin", delegate->engine().pin().toStdString()}));
+    EXPECT_TRUE(waitUntil([&] { return delegate->microphone().isRunning() && tarnwellSource(); }));
 
     // A page says hello with the PIN: the tray tells that a browser streams.
     testsupport::TcpClient probe;
@@ -144,24 +137,21 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppWithItsPinComeBackAfterAKi
     const QString idle = app->menu().browserAction()->text();
     const QByteArray hello = QByteArray("\x01\x02\x01\x04", 4) + delegate->engine().pin().toLatin1();
     page.sendBinaryMessage(QByteArray("\x01", 1) + char(hello.size()) + '\0' + hello);
-    EXPECT_TRUE(waitUntil([&] { return delegate->browserStreaming(); }));
-    EXPECT_NE(app->menu().browserAction()->text(), idle);
+    EXPECT_TRUE(waitUntil([&] { return app->menu().browserAction()->text() != idle; }));
 
-    ::kill(static_cast<pid_t>(gateway->pid), SIGKILL);
-    ASSERT_TRUE(waitUntil([&] { return !delegate->gateway().isRunning(); }));
-    const auto killed = std::chrono::steady_clock::now();
+    ::kill(first->pid, SIGKILL);
+    ASSERT_TRUE(
+        waitUntil([&] { return delegate->gateway().pid() > 0 && delegate->gateway().pid() != first->pid; }));
     EXPECT_FALSE(delegate->browserStreaming());
-    ASSERT_TRUE(waitUntil([&] { return delegate->gateway().isRunning(); }));
-    EXPECT_GE(std::chrono::steady_clock::now() - killed, 950ms);
-    const std::optional<testsupport::ProcessInfo> again =
-        testsupport::waitObservable(static_cast<pid_t>(delegate->gateway().pid()), web);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(again->argv, gateway->argv);
+    const std::optional<testsupport::ProcessInfo> second = gateway();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->argv, first->argv);
 
-    for (qint64 pid : quit()) {
-        const std::optional<testsupport::ProcessInfo> p = testsupport::readProcess(static_cast<pid_t>(pid));
-        EXPECT_TRUE(!p || p->state == 'Z') << p->name;
-    }
+    quit();
+    for (const char* program :
+         {EngineController::kEngineName, AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
+        for (const testsupport::ProcessInfo& p : testsupport::processesOf(path(program)))
+            EXPECT_EQ(p.state, 'Z') << program;
     EXPECT_FALSE(tarnwellSource());
 }
 

@@ -148,27 +148,20 @@ TEST_F(EngineControllerTest, APendingRestartYieldsToStopAndToAUserStart) {
     EXPECT_EQ(c->state(), EngineState::running());
 }
 
-TEST_F(EngineControllerTest, AHelperIsRelaunchedAfterTheDelayItsErrorsLoggedAndEndedAtQuit) {
+TEST_F(EngineControllerTest, AHelperIsRelaunchedAfterTheDelayWithItsErrorsLoggedAndEndsAtQuit) {
     standIn.write(kRunUntilTerm);  // the supervisor takes any program
     ProcessSupervisor helper(QLatin1String(EngineController::kEngineName), {}, QStringLiteral("helper"),
                              {standIn.options().engineDirectory, 300ms},
                              ProcessSupervisor::Output::logErrors);
-    QSignalSpy errors(&helper, &ProcessSupervisor::errorLine);
     helper.start();
-    ASSERT_TRUE(waitUntil([&] { return errors.count() == 1 && helper.isRunning(); }));
-    EXPECT_EQ(errors.at(0).at(0).toString(), QStringLiteral("some error"));
-    EXPECT_EQ(log.lines().front(), "Sonvale: some error");
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() == 1; }));
+    EXPECT_EQ(log.lines()[0], "Sonvale: some error");  // its standard error, line by line
 
     ::kill(static_cast<pid_t>(helper.pid()), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return !helper.isRunning(); }));
     const auto exited = std::chrono::steady_clock::now();
-    ASSERT_TRUE(waitUntil([&] { return helper.isRunning(); }));
-    EXPECT_GE(std::chrono::steady_clock::now() - exited, 280ms);
-    EXPECT_EQ(
-        log.lines().at(1),
-        "Sonvale: " + ProcessSupervisor::restartLogLine(QStringLiteral("helper"), 1, 300ms).toStdString());
-
     ASSERT_TRUE(waitUntil([&] { return standIn.launches() == 2; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - exited, 280ms);
     helper.terminateOnQuit();
     EXPECT_TRUE(waitUntil([&] { return standIn.terms() == 1; }));
     spin(600ms);
