@@ -95,7 +95,7 @@ void GatewayCore::detach(Peer* peer) {
 
 void GatewayCore::receive(Peer* peer, const uint8_t* data, size_t size) {
     Session* session = find(peer);
-    if (!session || session->reader.fault() != PageMessage::Fault::None) return;
+    if (!session || session->ended) return;
     session->sinceLastMessage.restart();
     const auto messages = session->reader.read(data, size);
     if (!messages) {
@@ -105,7 +105,7 @@ void GatewayCore::receive(Peer* peer, const uint8_t* data, size_t size) {
     }
     for (const PageMessage::Message& message : *messages) {
         handle(*session, message);
-        if (!find(peer) || session->reader.fault() != PageMessage::Fault::None) return;
+        if (!find(peer) || session->ended) return;
     }
 }
 
@@ -134,6 +134,7 @@ void GatewayCore::handle(Session& session, const PageMessage::Message& message) 
             break;
         case Type::Stop:
             if (streamer) endStream();
+            session.ended = true;
             session.peer->finish();
             break;
         default:
@@ -164,6 +165,7 @@ void GatewayCore::hello(Session& session) {
             return;
         }
         endStream();
+        previous->ended = true;
         if (previous->peer) previous->peer->finish();
     }
     // Later sessions go on from the last number: the engine that played it
@@ -178,6 +180,7 @@ void GatewayCore::hello(Session& session) {
 
 void GatewayCore::fail(Session& session, uint8_t code, const QString& sentence) {
     if (stream_ && stream_->session == &session) endStream();
+    session.ended = true;
     if (!session.peer) return;
     session.peer->send(PageMessage::encodeStatement(PageMessage::Type::Error, code, sentence.toStdString()));
     session.peer->finish();
@@ -199,12 +202,12 @@ void GatewayCore::endStream() {
 }
 
 void GatewayCore::housekeeping() {
-    // Copied: fail() may lead a transport to detach at once.
+    // Collected first: fail() may lead a transport to detach at once.
     std::vector<QPointer<Peer>> silent;
     for (const auto& session : sessions_) {
         const qint64 quiet = session->sinceLastMessage.elapsed();
-        if (session->reader.fault() != PageMessage::Fault::None) continue;
-        if ((!session->reader.helloSeen() && quiet > kHelloTimeoutMs) || quiet > kSilentTimeoutMs) {
+        if (!session->ended &&
+            (quiet > kSilentTimeoutMs || (!session->reader.helloSeen() && quiet > kHelloTimeoutMs))) {
             silent.push_back(session->peer);
         }
     }
@@ -216,8 +219,6 @@ void GatewayCore::housekeeping() {
         } else {
             fail(*session, kNoHello, "The page did not say hello in time. Reload the page.");
         }
-        // No further input is taken from it.
-        session->reader.read(nullptr, 0);
     }
 }
 

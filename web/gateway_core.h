@@ -50,6 +50,7 @@ private:
         QPointer<Peer> peer;
         PageMessage::Reader reader;
         QElapsedTimer sinceLastMessage;
+        bool ended = false;  // told to go: nothing more is taken from it
     };
     struct Stream;
 

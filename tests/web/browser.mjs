@@ -3,8 +3,7 @@
 // screen). Prints one line per step for the test to follow; keeps screenshots.
 // Usage: node browser.mjs URL WAV SHOT_DIR STREAM_SECONDS WRONG_PIN_URL POST_URL
 import puppeteer from 'puppeteer-core';
-import { mkdirSync } from 'node:fs';
-import { mkdtempSync } from 'node:fs';
+import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
@@ -12,11 +11,12 @@ const [url, wav, shots, seconds, wrongPinUrl, postUrl] = process.argv.slice(2);
 mkdirSync(shots, { recursive: true });
 const say = (line) => console.log(line);
 
+const profile = mkdtempSync(join(tmpdir(), 'sonvale-chromium-'));
 const browser = await puppeteer.launch({
   executablePath: '/usr/bin/chromium',
   acceptInsecureCerts: true,
   headless: true,
-  userDataDir: mkdtempSync(join(tmpdir(), 'sonvale-chromium-')),
+  userDataDir: profile,
   args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
          '--disable-component-update', '--disable-sync', '--use-fake-ui-for-media-stream',
          '--use-fake-device-for-media-stream', `--use-file-for-fake-audio-capture=${wav}`,
@@ -77,4 +77,5 @@ try {
   process.exitCode = 1;
 } finally {
   await browser.close();
+  rmSync(profile, { recursive: true, force: true });
 }

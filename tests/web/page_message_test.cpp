@@ -8,13 +8,12 @@ namespace {
 using PageMessage::Fault;
 using Bytes = std::vector<uint8_t>;
 
-Bytes unit(uint8_t type, const Bytes& body, size_t declared) {
+// A message whose header declares `declared` body bytes (by default, its own).
+Bytes unit(uint8_t type, const Bytes& body, size_t declared = SIZE_MAX) {
+    if (declared == SIZE_MAX) declared = body.size();
     Bytes out{type, uint8_t(declared & 0xFF), uint8_t(declared >> 8)};
     out.insert(out.end(), body.begin(), body.end());
     return out;
-}
-Bytes unit(uint8_t type, const Bytes& body) {
-    return unit(type, body, body.size());
 }
 Bytes hello(uint8_t codec = 2, uint8_t mode = 1, const std::string& pin = "4711",
             const std::string& id = "") {
