@@ -80,8 +80,9 @@ TEST_F(TarnwellAppTest, ClosingAndReopeningKeepsOneWindowAndTheEngineAndRestarts
 class TarnwellAppOnSoundServer : public TarnwellAppTest {
 protected:
     void SetUp() override {
-        if (!QFile::exists(QString::fromStdString(path(AppDelegate::kMicrophoneName))))
-            GTEST_SKIP() << "the helpers are not part of this build";
+        for (const char* program : {AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
+            if (!QFile::exists(QString::fromStdString(path(program))))
+                GTEST_SKIP() << program << " is not part of this build";
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));  // the gateway's certificate
         ASSERT_TRUE(pulse.start());
     }
