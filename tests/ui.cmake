@@ -5,7 +5,7 @@
 if(NOT TARGET tarnwell_ui)
     return()
 endif()
-find_package(Qt6 REQUIRED COMPONENTS Test Widgets)
+find_package(Qt6 REQUIRED COMPONENTS Test Widgets WebSockets)
 
 add_executable(tarnwell_gui_tests
     gui/tarnwell_gui_main.cpp
@@ -14,7 +14,13 @@ add_executable(tarnwell_gui_tests
     gui/platform_glue_test.cpp
     gui/tarnwell_app_test.cpp)
 target_include_directories(tarnwell_gui_tests PRIVATE gui integration)
-target_link_libraries(tarnwell_gui_tests PRIVATE tarnwell_ui Qt6::Test test_support GTest::gtest)
+target_link_libraries(tarnwell_gui_tests PRIVATE tarnwell_ui Qt6::Test Qt6::WebSockets test_support GTest::gtest)
+# The application's programs, which the tests of its frame run for real.
+foreach(program sonvale-engine sonvale-web sonvale-mic)
+    if(TARGET ${program})
+        add_dependencies(tarnwell_gui_tests ${program})
+    endif()
+endforeach()
 set_target_properties(tarnwell_gui_tests PROPERTIES CROSSCOMPILING_EMULATOR ${SONVALE_SANDBOX})
 # Suites named *OnSoundServer drive a real sound server: never beside another test.
 gtest_discover_tests(tarnwell_gui_tests TEST_FILTER "-*OnSoundServer.*"
@@ -33,7 +39,9 @@ if(TARGET sonvale-phone)
     set_target_properties(tarnwell_e2e_tests PROPERTIES
         CROSSCOMPILING_EMULATOR "${SONVALE_SANDBOX};${CMAKE_CURRENT_SOURCE_DIR}/e2e/tarnwell_xvfb.sh")
     add_dependencies(tarnwell_e2e_tests Tarnwell sonvale-engine sonvale-phone)
-    gtest_discover_tests(tarnwell_e2e_tests PROPERTIES LABELS e2e TIMEOUT 180 DISCOVERY_TIMEOUT 60)
+    # Tarnwell's gateway keeps its certificate in the user's data folder: not the real one.
+    gtest_discover_tests(tarnwell_e2e_tests DISCOVERY_TIMEOUT 60
+        PROPERTIES LABELS e2e TIMEOUT 180 ENVIRONMENT "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-artefacts/data")
 endif()
 
 # Without a display: one line, status 2, no engine. Installed: the entry in the

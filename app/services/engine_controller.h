@@ -4,12 +4,10 @@
 #include <QString>
 
 #include <chrono>
-#include <optional>
 
 #include "engine_state.h"
 #include "pin.h"
-
-class QProcess;
+#include "process_supervisor.h"
 
 // Supervises the engine process "sonvale-engine": owns the pairing PIN, launches
 // the engine with exactly "--pin" and the PIN (its output discarded), publishes
@@ -20,16 +18,10 @@ class QProcess;
 // <folder of the executable>/../libexec/tarnwell/sonvale-engine, at construction
 // and again on every start().
 //
-// Main thread only: every member, the exit handling and the delayed restarts run
-// on the thread that owns the controller. Guarantees:
-// - at most one engine is supervised; an engine that stop() detached is waited
-//   for (up to kLingerWait, then killed) before a new one is launched, so two
-//   engines never run at once;
-// - a restart never follows stop() or terminateOnQuit(), and a pending restart
-//   does nothing when an engine was started meanwhile;
-// - the PIN never changes for the life of the controller;
-// - the engine gets SIGTERM when the application dies, even by SIGKILL
-//   (parent-death signal set in the child before exec).
+// Main thread only. The supervision (one engine at a time, no restart after a
+// stop, the engine never outliving the application) is ProcessSupervisor's; this
+// class adds the PIN, which never changes for the life of the controller, and
+// the state.
 class EngineController : public QObject {
     Q_OBJECT
     Q_PROPERTY(EngineState state READ state NOTIFY stateChanged)
@@ -39,26 +31,19 @@ public:
     using State = EngineState;
 
     static constexpr char kEngineName[] = "sonvale-engine";
-    static constexpr std::chrono::milliseconds kRestartBackoff{1000};
-    // How long a detached engine may take to exit before a new launch kills it.
-    static constexpr std::chrono::milliseconds kLingerWait{2000};
+    static constexpr std::chrono::milliseconds kRestartBackoff = ProcessSupervisor::kRestartDelay;
 
     // Seams for tests; the application uses the defaults.
     struct Options {
-        QString engineDirectory;  // empty: defaultEngineDirectory()
+        QString engineDirectory;  // empty: ProcessSupervisor::resourceDirectory()
         std::chrono::milliseconds restartBackoff = kRestartBackoff;
         Pin::Random random;  // empty: the system's generator
     };
 
-    // <folder of the running executable>/../libexec/tarnwell, cleaned.
-    static QString defaultEngineDirectory();
-
     explicit EngineController(QObject* parent = nullptr);
+    // Destruction ends an engine that is still running (ProcessSupervisor); the
+    // application calls terminateOnQuit() first.
     explicit EngineController(Options options, QObject* parent = nullptr);
-    // Ends an engine that is still running (SIGTERM, then SIGKILL after kLingerWait):
-    // a child cannot outlive the object that reaps it. The application calls
-    // terminateOnQuit() first.
-    ~EngineController() override;
 
     // Launches the engine unless the state is running. Always clears the
     // intentional-stop flag first. No executable: state missing, no retry. Launch
@@ -73,7 +58,7 @@ public:
     State state() const { return state_; }
     QString pin() const { return pin_; }
     // Process id of the supervised engine; 0 when none.
-    qint64 enginePid() const;
+    qint64 enginePid() const { return supervisor_.pid(); }
 
     // "engine terminated unexpectedly — auto-restart attempt N in S s" without the
     // log prefix; S has at least one decimal ("1.0").
@@ -84,18 +69,10 @@ Q_SIGNALS:
     void stateChanged(const EngineState& state);
 
 private:
-    std::optional<QString> locateEngine() const;
-    void launch(const QString& program);
-    void onEngineFinished(QProcess* process, int exitCode, int exitStatus);
-    void scheduleRestart();
-    void reapDetachedEngines();
+    void onExited(int exitCode, bool normalExit);
     void setState(const State& state);
 
-    QString engineDirectory_;
-    std::chrono::milliseconds restartBackoff_;
     State state_;
     QString pin_;
-    QProcess* process_ = nullptr;  // the supervised engine; a child of this object
-    bool intentionallyStopped_ = false;
-    qint64 restartAttempts_ = 0;
+    ProcessSupervisor supervisor_;  // after pin_, which its arguments carry
 };

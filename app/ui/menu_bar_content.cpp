@@ -8,6 +8,9 @@ MenuBarContent::MenuBarContent(EngineController& engine, QWidget* parent) : QMen
     setTitle(tr("Tarnwell"));
     status_ = addAction(QString());
     status_->setEnabled(false);
+    browser_ = addAction(QString());
+    browser_->setEnabled(false);
+    showBrowserStreaming(false);
     open_ = addAction(tr("Open Tarnwell"));
     addSeparator();
     quit_ = addAction(tr("Quit Tarnwell"));
@@ -28,4 +31,8 @@ QString MenuBarContent::statusLine(const EngineState& state) {
 
 void MenuBarContent::showState(const EngineState& state) {
     status_->setText(statusLine(state));
+}
+
+void MenuBarContent::showBrowserStreaming(bool streaming) {
+    browser_->setText(streaming ? tr("A browser is streaming") : tr("No browser streaming"));
 }

@@ -7,8 +7,9 @@
 class EngineController;
 class QAction;
 
-// The tray menu: the engine's status line (inactive), "Open Tarnwell", a
-// separator and "Quit Tarnwell" (Ctrl+Q). The status line follows the engine.
+// The tray menu: the engine's status line and whether a browser streams (both
+// inactive), "Open Tarnwell", a separator and "Quit Tarnwell" (Ctrl+Q). The
+// status line follows the engine, the browser's line showBrowserStreaming().
 class MenuBarContent : public QMenu {
     Q_OBJECT
 
@@ -19,8 +20,11 @@ public:
     static QString statusLine(const EngineState& state);
 
     QAction* statusAction() const { return status_; }
+    QAction* browserAction() const { return browser_; }
     QAction* openAction() const { return open_; }
     QAction* quitAction() const { return quit_; }
+
+    void showBrowserStreaming(bool streaming);
 
 Q_SIGNALS:
     void openRequested();
@@ -30,6 +34,7 @@ private:
     void showState(const EngineState& state);
 
     QAction* status_;
+    QAction* browser_;
     QAction* open_;
     QAction* quit_;
 };

@@ -19,6 +19,7 @@ TarnwellApp::TarnwellApp(AppDelegate& delegate, QObject* parent)
     });
     connect(&menu_, &MenuBarContent::openRequested, this, &TarnwellApp::openWindow);
     connect(&menu_, &MenuBarContent::quitRequested, this, &TarnwellApp::quit);
+    connect(&delegate_, &AppDelegate::browserStreamingChanged, &menu_, &MenuBarContent::showBrowserStreaming);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &TarnwellApp::terminate);
 }
 

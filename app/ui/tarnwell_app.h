@@ -14,8 +14,9 @@ class AppDelegate;
 // launch() shows both and, once the event loop runs, tells the delegate that
 // launching has finished. quit() is the one way out, for "Quit Tarnwell", Ctrl+Q,
 // termination signals and the session ending alike: the delegate withdraws the
-// advertisement and ends the engine, then the event loop ends. Without a tray
-// (no tray program on the desktop) the application still runs with its window.
+// advertisement and ends the engine and the helpers, then the event loop ends.
+// Without a tray (no tray program on the desktop) the application still runs
+// with its window.
 class TarnwellApp : public QObject {
     Q_OBJECT
 

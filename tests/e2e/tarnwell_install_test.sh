@@ -13,13 +13,17 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 
 [ -x "$prefix/bin/Tarnwell" ] || fail "bin/Tarnwell missing"
 [ -x "$prefix/libexec/tarnwell/sonvale-engine" ] || fail "libexec/tarnwell/sonvale-engine missing"
+grep -qx "ExecStart=$prefix/libexec/tarnwell/sonvale-mic" "$prefix/lib/systemd/user/sonvale-mic.service" ||
+    fail "the microphone's user service does not start the installed sonvale-mic"
 entry="$prefix/share/applications/tarnwell.desktop"
 [ -f "$entry" ] || fail "desktop entry missing"
 [ -f "$prefix/share/icons/hicolor/scalable/apps/tarnwell.svg" ] || fail "icon missing"
 desktop-file-validate "$entry" || fail "desktop entry does not validate"
 grep -qx "Exec=$prefix/bin/Tarnwell" "$entry" || fail "Exec does not name the installed Tarnwell"
 
-# The installed program finds its engine among its own resources.
+# The installed program finds its engine among its own resources (and its
+# gateway, which keeps its certificate in the user's data folder).
+export XDG_DATA_HOME="$prefix/data"
 QT_QPA_PLATFORM=offscreen "$prefix/bin/Tarnwell" >/dev/null 2>&1 &
 app=$!
 engine=""

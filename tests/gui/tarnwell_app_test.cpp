@@ -1,12 +1,21 @@
 // The application's frame: the tray menu and the one main window, with the
-// delegate's real services (stand-in engines).
+// delegate's real services (stand-in engines); then the real helpers beside the
+// real engine on a real PulseAudio.
+#include <signal.h>
+
 #include <QAction>
 #include <QPointer>
+#include <QWebSocket>
 
 #include "app_delegate.h"
+#include "audio_device.h"
+#include "child_process.h"
 #include "content_view.h"
 #include "main_window.h"
 #include "menu_bar_content.h"
+#include "net_client.h"
+#include "process_table.h"
+#include "sonvale_protocol.h"
 #include "tarnwell_app.h"
 #include "ui_fixture.h"
 
@@ -66,6 +75,85 @@ TEST_F(TarnwellAppTest, ClosingAndReopeningKeepsOneWindowAndTheEngineAndRestarts
     spin(200ms);
     EXPECT_EQ(standIn.launches(), 1u);
     EXPECT_EQ(standIn.terms(), 0u);
+}
+
+class TarnwellAppOnSoundServer : public TarnwellAppTest {
+protected:
+    void SetUp() override {
+        for (const char* program : {AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
+            if (!QFile::exists(QString::fromStdString(path(program))))
+                GTEST_SKIP() << program << " is not part of this build";
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));  // the gateway's certificate
+        ASSERT_TRUE(pulse.start());
+    }
+    void launchReal() {
+        delegate = std::make_unique<AppDelegate>();
+        app = std::make_unique<TarnwellApp>(*delegate);
+        app->launch();
+        settle();
+    }
+    void quit() {
+        app->menu().quitAction()->trigger();
+        app.reset();
+        delegate.reset();  // waits for what it ended
+    }
+    static std::string path(const char* program) {
+        return testsupport::buildDir() + "/libexec/tarnwell/" + program;
+    }
+    bool tarnwellSource() const {
+        return pulse.sourceDescription(sonvale::kDeviceUID) == sonvale::kDeviceName;
+    }
+
+    QTemporaryDir dataHome;
+    testsupport::SoundServer pulse;
+};
+
+TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKillAndEndAtQuit) {
+    // The user's own microphone is there: left alone, also at quit.
+    testsupport::ChildProcess theirs(path(AppDelegate::kMicrophoneName), {});
+    ASSERT_TRUE(waitUntil([] { return AudioDevice::tarnwellDeviceID().has_value(); }));  // Qt learns late
+    launchReal();
+    EXPECT_FALSE(delegate->microphone().isRunning());
+    quit();
+    EXPECT_EQ(theirs.waitForExit(100ms), std::nullopt);
+    theirs.signal(SIGTERM);
+    ASSERT_TRUE(theirs.waitForExit(20s));
+    ASSERT_TRUE(waitUntil([] { return !AudioDevice::tarnwellDeviceID(); }));
+
+    launchReal();
+    const std::string web = path(AppDelegate::kGatewayName);
+    const auto gateway = [&] { return testsupport::waitObservable(pid_t(delegate->gateway().pid()), web); };
+    const std::optional<testsupport::ProcessInfo> first = gateway();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->argv, (std::vector<std::string>{web, "--pin", delegate->engine().pin().toStdString()}));
+    EXPECT_TRUE(waitUntil([&] { return delegate->microphone().isRunning() && tarnwellSource(); }));
+
+    // A page says hello with the PIN: the tray tells that a browser streams.
+    testsupport::TcpClient probe;
+    ASSERT_TRUE(probe.connectWithin(sonvale::kWebPort, 20s));
+    QWebSocket page(QStringLiteral("https://127.0.0.1:%1").arg(sonvale::kWebPort));
+    QObject::connect(&page, &QWebSocket::sslErrors, [&] { page.ignoreSslErrors(); });
+    page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/stream").arg(sonvale::kWebPort)));
+    ASSERT_TRUE(waitUntil([&] { return page.state() == QAbstractSocket::ConnectedState; }));
+    const QString idle = app->menu().browserAction()->text();
+    const QByteArray hello = QByteArray("\x01\x02\x01\x04", 4) + delegate->engine().pin().toLatin1();
+    page.sendBinaryMessage(QByteArray("\x01", 1) + char(hello.size()) + '\0' + hello);
+    EXPECT_TRUE(waitUntil([&] { return app->menu().browserAction()->text() != idle; }));
+
+    ::kill(first->pid, SIGKILL);
+    ASSERT_TRUE(
+        waitUntil([&] { return delegate->gateway().pid() > 0 && delegate->gateway().pid() != first->pid; }));
+    EXPECT_FALSE(delegate->browserStreaming());
+    const std::optional<testsupport::ProcessInfo> second = gateway();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->argv, first->argv);
+
+    quit();
+    for (const char* program :
+         {EngineController::kEngineName, AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
+        for (const testsupport::ProcessInfo& p : testsupport::processesOf(path(program)))
+            EXPECT_EQ(p.state, 'Z') << program;
+    EXPECT_FALSE(tarnwellSource());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The engine controller's rules against stand-in engines (shell scripts in a
-// resource folder of their own, with a 50 ms restart delay), then the real
-// engine once: a relaunch after SIGKILL keeps the PIN, and the engine ends with
-// the application.
+// resource folder of their own, with a 50 ms restart delay), what the
+// supervision adds for the application's helpers, then the real engine once: a
+// relaunch after SIGKILL keeps the PIN, and the engine ends with the
+// application.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -145,6 +146,26 @@ TEST_F(EngineControllerTest, APendingRestartYieldsToStopAndToAUserStart) {
     spin(600ms);  // the pending restart finds an engine and does nothing
     EXPECT_EQ(standIn.launches(), 3u);
     EXPECT_EQ(c->state(), EngineState::running());
+}
+
+TEST_F(EngineControllerTest, AHelperIsRelaunchedAfterTheDelayWithItsErrorsLoggedAndEndsAtQuit) {
+    standIn.write(kRunUntilTerm);  // the supervisor takes any program
+    ProcessSupervisor helper(QLatin1String(EngineController::kEngineName), {}, QStringLiteral("helper"),
+                             {standIn.options().engineDirectory, 300ms},
+                             ProcessSupervisor::Output::logErrors);
+    helper.start();
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() == 1; }));
+    EXPECT_EQ(log.lines()[0], "Sonvale: some error");  // its standard error, line by line
+
+    ::kill(static_cast<pid_t>(helper.pid()), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return !helper.isRunning(); }));
+    const auto exited = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitUntil([&] { return standIn.launches() == 2; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - exited, 280ms);
+    helper.terminateOnQuit();
+    EXPECT_TRUE(waitUntil([&] { return standIn.terms() == 1; }));
+    spin(600ms);
+    EXPECT_EQ(standIn.launches(), 2u);
 }
 
 // Live engines, zombies left out.
