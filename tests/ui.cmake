@@ -15,6 +15,9 @@ add_executable(tarnwell_gui_tests
     gui/tarnwell_app_test.cpp)
 target_include_directories(tarnwell_gui_tests PRIVATE gui integration)
 target_link_libraries(tarnwell_gui_tests PRIVATE tarnwell_ui Qt6::Test test_support GTest::gtest)
+if(TARGET sonvale-mic)
+    add_dependencies(tarnwell_gui_tests sonvale-mic)  # the bridge under the device note
+endif()
 set_target_properties(tarnwell_gui_tests PROPERTIES CROSSCOMPILING_EMULATOR ${SONVALE_SANDBOX})
 # Suites named *OnSoundServer drive a real sound server: never beside another test.
 gtest_discover_tests(tarnwell_gui_tests TEST_FILTER "-*OnSoundServer.*"

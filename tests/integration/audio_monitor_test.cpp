@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -36,6 +37,19 @@ std::vector<std::string> ringMappings() {
     return out;
 }
 
+// The engine's pace on the main thread: 10 ms of a constant every 10 ms.
+class Pacer {
+public:
+    Pacer(RingWriter& ring, float value) {
+        QObject::connect(&timer_, &QTimer::timeout, [&ring, value] { ring.writeConstant(value, 480); });
+        timer_.start(10);
+    }
+    void stop() { timer_.stop(); }
+
+private:
+    QTimer timer_;
+};
+
 TEST(AudioMonitor, WaitsForTheRingWatchesItReadOnlyAndFollowsANewOne) {
     AudioMonitor m;
     m.start();
@@ -49,16 +63,17 @@ TEST(AudioMonitor, WaitsForTheRingWatchesItReadOnlyAndFollowsANewOne) {
     ::close(unsized);
 
     auto first = std::make_unique<RingWriter>();
-    first->writeConstant(0.5f, 480);
+    auto pace = std::make_unique<Pacer>(*first, 0.5f);
     ASSERT_TRUE(waitUntil([&] { return m.isRunning() && m.level() > 0.5; }));
     EXPECT_EQ(ringMappings(), (std::vector<std::string>{"r--s", "rw-s"}));
     EXPECT_EQ(SVRing_ReadIndex(&first->handle()), 0u);  // a pure observer
 
+    pace.reset();
     first.reset();
-    RingWriter second;  // the engine started anew: a fresh, silent ring
-    second.writeConstant(0.0f, 480);
-    EXPECT_TRUE(waitUntil([&] { return m.level() < 0.1; }));
-    EXPECT_TRUE(m.isRunning());
+    RingWriter second;  // the engine started anew: a fresh ring
+    pace = std::make_unique<Pacer>(second, 0.5f);
+    EXPECT_TRUE(waitUntil([&] { return m.isRunning() && m.level() > 0.5; }));
+    pace.reset();
 
     QSignalSpy levels(&m, &AudioMonitor::levelChanged);
     m.stop();
@@ -70,8 +85,25 @@ TEST(AudioMonitor, WaitsForTheRingWatchesItReadOnlyAndFollowsANewOne) {
     EXPECT_EQ(levels.size(), 1);  // no timer left
 
     m.start();
-    second.writeConstant(1.0f, 480);
+    Pacer loud(second, 1.0f);
     EXPECT_TRUE(waitUntil([&] { return m.level() > 0.9; }));
+}
+
+// The last frames of a writer that stopped, or of a ring that is gone, are not
+// sound: the level falls to nothing.
+TEST(AudioMonitor, TheLevelFallsWhenTheRingStandsStillOrIsGone) {
+    for (const bool unlink : {false, true}) {
+        SCOPED_TRACE(unlink ? "ring gone" : "writer stopped");
+        RingWriter ring;
+        Pacer pace(ring, 0.5f);
+        AudioMonitor m;
+        m.start();
+        ASSERT_TRUE(waitUntil([&] { return m.level() > 0.8; }));
+        pace.stop();
+        if (unlink) ::shm_unlink(SVRING_NAME);
+        EXPECT_TRUE(waitUntil([&] { return m.level() < 0.01; }, 10s));
+        m.stop();
+    }
 }
 
 int playbackStreams(const testsupport::SoundServer& pulse) {
