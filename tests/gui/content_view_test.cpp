@@ -18,6 +18,7 @@
 #include "main_window.h"
 #include "pairing_url.h"
 #include "paths.h"
+#include "ring_writer.h"
 #include "sonvale_protocol.h"
 #include "ui_fixture.h"
 
@@ -76,6 +77,20 @@ TEST_F(ContentViewTest, TheEngineRowFollowsTheEngineAndItsButtonStopsAndStarts) 
     EXPECT_EQ(status(), QStringLiteral("Engine stopped"));
     EXPECT_EQ(button("engineButton")->text(), QStringLiteral("Start engine"));
     EXPECT_TRUE(waitUntil([&] { return standIn.terms() == 1; }));
+}
+
+// The speaker test's note takes room that is already there: nothing moves.
+TEST_F(ContentViewTest, TheTestNoteTakesRoomThatIsAlreadyThere) {
+    testsupport::RingWriter ring;
+    openWindow();
+    ASSERT_TRUE(waitUntil([&] { return content().monitor().isRunning(); }));
+    const QSize hint = content().sizeHint();
+    const QRect bar = child<QWidget>(content(), "levelBar")->geometry();
+    QTest::mouseClick(button("testButton"), Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(child<QLabel>(content(), "echoWarning")->isVisible());
+    EXPECT_EQ(content().sizeHint(), hint);
+    EXPECT_EQ(child<QWidget>(content(), "levelBar")->geometry(), bar);
 }
 
 // Without an address no code is offered; one that comes while the window is
