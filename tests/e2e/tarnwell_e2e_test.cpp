@@ -11,7 +11,6 @@
 #include <QPixmap>
 #include <QScreen>
 
-#include <cstring>
 #include <set>
 #include <sstream>
 
@@ -20,6 +19,7 @@
 #include "pairing_url.h"
 #include "paths.h"
 #include "process_table.h"
+#include "qr_scan.h"
 #include "services_fixture.h"
 #include "sonvale_protocol.h"
 #include "theme.h"
@@ -46,7 +46,7 @@ QImage grabScreen() {
 // The texts of the QR codes on the screen, as a phone's scanner reads them.
 std::vector<std::string> codesOnScreen(const std::string& png) {
     if (!grabScreen().save(QString::fromStdString(png))) return {};
-    return linesOf(shell("zbarimg --nodbus --raw -q " + shellQuote(png)).value_or(""));
+    return testsupport::scanCodes(png);
 }
 
 // The longest run of accent-coloured pixels on one row of the screen: the level
@@ -81,14 +81,12 @@ std::set<std::string> advertised() {
     return names;
 }
 
-// The window's frame on the screen: x, y, width, height.
+// The window on the screen: x, y, width, height.
 std::vector<int> geometryOf(const std::string& window) {
     std::vector<int> out;
-    std::istringstream in(shell("xwininfo -id " + window).value_or(""));
-    for (std::string line; std::getline(in, line);)
-        for (const char* key : {"Absolute upper-left X:", "Absolute upper-left Y:", "Width:", "Height:"})
-            if (const size_t at = line.find(key); at != std::string::npos)
-                out.push_back(std::stoi(line.substr(at + std::strlen(key))));
+    for (const std::string& line : linesOf(shell("xdotool getwindowgeometry --shell " + window).value_or("")))
+        if (line.rfind("WINDOW=", 0) != 0 && line.rfind("SCREEN=", 0) != 0)
+            out.push_back(std::stoi(line.substr(line.find('=') + 1)));
     return out;
 }
 

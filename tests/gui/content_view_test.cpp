@@ -9,8 +9,6 @@
 #include <QSignalSpy>
 #include <QUrl>
 
-#include <sstream>
-
 #include "audio_device.h"
 #include "capsule_button.h"
 #include "child_process.h"
@@ -18,6 +16,7 @@
 #include "main_window.h"
 #include "pairing_url.h"
 #include "paths.h"
+#include "qr_scan.h"
 #include "ring_writer.h"
 #include "sonvale_protocol.h"
 #include "ui_fixture.h"
@@ -44,11 +43,7 @@ protected:
         shell("mkdir -p " + shellQuote(dir));
         const std::string png = dir + "/" + name + ".png";
         if (!window->grab().save(QString::fromStdString(png))) return {};
-        std::vector<std::string> out;
-        std::istringstream lines(shell("zbarimg --nodbus --raw -q " + shellQuote(png)).value_or(""));
-        for (std::string line; std::getline(lines, line);)
-            if (!line.empty()) out.push_back(line);
-        return out;
+        return testsupport::scanCodes(png);
     }
     CapsuleButton* button(const char* name) { return child<CapsuleButton>(content(), name); }
 
