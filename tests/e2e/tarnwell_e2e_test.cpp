@@ -132,8 +132,6 @@ TEST(TarnwellJourney, PairStreamMeterAndQuit) {
     ASSERT_EQ(frame.size(), 4u);
     EXPECT_GE(frame[1], kPanel) << "under the panel";
     EXPECT_LE(frame[1] + frame[3], 768) << "cut at the bottom";
-    EXPECT_GE(frame[0], 0);
-    EXPECT_LE(frame[0] + frame[2], 1366);
     // The content is taller than the room: the person scrolls down to the meter.
     ASSERT_TRUE(shell("xdotool mousemove " + std::to_string(frame[0] + frame[2] / 2) + " " +
                       std::to_string(frame[1] + frame[3] / 2) + " click --repeat 10 --delay 20 5"));
