@@ -305,8 +305,10 @@ QWidget* ContentView::levelSection() {
 void ContentView::showPairing() {
     const bool online = facts().address.has_value();
     const bool browser = choice_ == Choice::Browser;
-    // The browser's way in is a link a person may type: it is shown in full.
+    // The browser's way in is a link a person may type: it is shown in full, a
+    // little smaller so that the longest address still fits the narrowest window.
     hostText_->setText(!online ? tr("No network") : browser ? browserURL() : host());
+    hostText_->setFont(Typography::system(browser ? 13 : 15, QFont::DemiBold, Design::Monospaced));
     hostText_->setTextInteractionFlags(browser ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
     // A code without an address could never work: the card says why instead.
     if (online)
