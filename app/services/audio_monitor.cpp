@@ -60,8 +60,14 @@ void AudioMonitor::startMeterTimer() {
 void AudioMonitor::tick() {
     if (!meterTimer_) return;  // stopped while this call was queued
     if (!ring_.isOpen()) {
-        // The ring went away: the level decays while the new one is awaited.
+        // The ring went away: the level decays while the new one is awaited,
+        // and the meter rests once nothing is left to show.
         publish(meter_.publish(0));
+        if (level_ < kRestLevel) {
+            meterTimer_.reset();
+            meter_.reset();
+            publish({0, LevelMeter::kMinDb});
+        }
         return;
     }
     if (ring_.replaced()) {

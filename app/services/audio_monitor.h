@@ -41,6 +41,7 @@ public:
     static constexpr int kMeterIntervalMs = 1000 / 30;  // 33 ms, Qt timers count whole ms
     static constexpr int kMapRetryMs = 1000;
     static constexpr std::chrono::milliseconds kStallAfter{100};
+    static constexpr double kRestLevel = 1e-3;        // below this a level is shown as 0
     static constexpr uint64_t kCatchUpLimit = 48000;  // one ring: more behind than this...
     static constexpr uint64_t kCatchUpResume = 4800;  // ...resumes 100 ms behind the writer
 
