@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "sonvale_protocol.h"
+
 namespace {
 
 constexpr std::string_view kPrefix = "sonvale://connect?";
@@ -105,12 +107,20 @@ std::string percentEncode(std::string_view text) {
     return out;
 }
 
-std::string makePairingURL(std::string_view host, uint16_t port, std::string_view name, std::string_view pin) {
+std::string makePairingURL(std::string_view host, uint16_t port, std::string_view name,
+                           std::string_view pin) {
     std::string url(kPrefix);
     url.append("host=").append(host);
     url.append("&port=").append(std::to_string(port));
     url.append("&name=").append(percentEncode(name));
     url.append("&pin=").append(pin);
+    return url;
+}
+
+std::string makeBrowserURL(std::string_view host, std::string_view pin) {
+    std::string url("https://");
+    url.append(host).append(":").append(std::to_string(sonvale::kWebPort));
+    url.append("/#pin=").append(pin);
     return url;
 }
 

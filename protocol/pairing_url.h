@@ -19,6 +19,10 @@ struct PairingTarget {
 // host and pin go in unchanged, port in plain decimal, name percent-encoded.
 std::string makePairingURL(std::string_view host, uint16_t port, std::string_view name, std::string_view pin);
 
+// The browser sender's link: https://<host>:<kWebPort>/#pin=<pin>. The PIN rides
+// in the fragment, which a browser never sends in a request.
+std::string makeBrowserURL(std::string_view host, std::string_view pin);
+
 // Every byte except A-Z, a-z, 0-9 and "-._~" becomes "%" and two uppercase hex
 // digits: " " -> "%20", "&" -> "%26", U+2019 -> "%E2%80%99".
 std::string percentEncode(std::string_view text);

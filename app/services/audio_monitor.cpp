@@ -34,6 +34,9 @@ void AudioMonitor::start() {
 bool AudioMonitor::tryMap() {
     if (!ring_.open(svring::Ring::Access::look)) return false;
     playbackCursor_ = ring_.writeIndex();
+    // A ring found standing still counts as silent until it moves.
+    lastWriteIndex_ = playbackCursor_;
+    lastMove_ = std::chrono::steady_clock::now() - kStallAfter;
     setRunning(true);
     startMeterTimer();
     return true;
@@ -55,27 +58,53 @@ void AudioMonitor::startMeterTimer() {
 }
 
 void AudioMonitor::tick() {
-    if (!ring_.isOpen() || !meterTimer_) return;
+    if (!meterTimer_) return;  // stopped while this call was queued
+    if (!ring_.isOpen()) {
+        // The ring went away: the level decays while the new one is awaited,
+        // and the meter rests once nothing is left to show.
+        publish(meter_.publish(0));
+        if (level_ < kRestLevel) {
+            meterTimer_.reset();
+            meter_.reset();
+            publish({0, LevelMeter::kMinDb});
+        }
+        return;
+    }
     if (ring_.replaced()) {
         followReplacedRing();
         return;
     }
+    const double rms = measure();
+    publish(meter_.publish(rms));
+    if (isTesting_) pumpPlayback(lastWriteIndex_);
+}
+
+double AudioMonitor::measure() {
     // Before the first 480 frames the window's head is silence that never was
     // written: only the frames written so far count.
     const uint64_t w = ring_.copyNewest(window_.data(), LevelMeter::kWindowFrames);
+    const auto now = std::chrono::steady_clock::now();
+    if (w != lastWriteIndex_) {
+        lastWriteIndex_ = w;
+        lastMove_ = now;
+    }
+    // A writer that stopped leaves its last frames in the ring: they are not sound.
+    if (now - lastMove_ >= kStallAfter) return 0;
     const size_t n = static_cast<size_t>(std::min<uint64_t>(w, LevelMeter::kWindowFrames));
     const float* newest = window_.data() + (LevelMeter::kWindowFrames - n) * SVRING_CHANNELS;
-    publish(meter_.publish(LevelMeter::rms(newest, n)));
-    if (isTesting_) pumpPlayback(w);
+    return LevelMeter::rms(newest, n);
 }
 
 void AudioMonitor::followReplacedRing() {
     if (ring_.open(svring::Ring::Access::look)) {
         playbackCursor_ = ring_.writeIndex();
+        lastWriteIndex_ = playbackCursor_;
+        lastMove_ = std::chrono::steady_clock::now() - kStallAfter;
         return;
     }
-    // The new ring is not there yet: wait for it as start() does.
-    meterTimer_.reset();
+    // The new ring is not there yet: wait for it as start() does, the meter
+    // still ticking so that the level falls.
+    ring_.close();
     setRunning(false);
     start();
 }

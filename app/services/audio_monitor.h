@@ -3,6 +3,7 @@
 #include <QObject>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -22,6 +23,10 @@ class TestPlayback;
 // -> idle. When the engine starts anew it makes a fresh ring: the next tick
 // maps that one (or waits for it), so the meter follows every engine.
 //
+// The meter shows only audio that still arrives: once the write index has not
+// moved for kStallAfter, or the ring is gone, it measures silence and the level
+// falls to 0 with its usual decay.
+//
 // Main thread only. Timer firings queue their work on the main thread, so ticks
 // and user actions never interleave. Every assignment of a property emits its
 // change signal, also when the value stays the same.
@@ -35,6 +40,8 @@ class AudioMonitor : public QObject {
 public:
     static constexpr int kMeterIntervalMs = 1000 / 30;  // 33 ms, Qt timers count whole ms
     static constexpr int kMapRetryMs = 1000;
+    static constexpr std::chrono::milliseconds kStallAfter{100};
+    static constexpr double kRestLevel = 1e-3;        // below this a level is shown as 0
     static constexpr uint64_t kCatchUpLimit = 48000;  // one ring: more behind than this...
     static constexpr uint64_t kCatchUpResume = 4800;  // ...resumes 100 ms behind the writer
 
@@ -84,6 +91,7 @@ private:
     void applyTesting();
     void startPlayback();
     void pumpPlayback(uint64_t writeIndex);
+    double measure();
     void publish(const LevelMeter::Reading& reading);
     void release();
     void setRunning(bool running);
@@ -93,8 +101,10 @@ private:
     std::unique_ptr<QTimer> mapTimer_;
     LevelMeter meter_;
     std::array<float, LevelMeter::kWindowFrames * SVRING_CHANNELS> window_{};  // the newest frames
-    std::unique_ptr<TestPlayback> playback_;  // created on the first test playback
-    uint64_t playbackCursor_ = 0;             // running frame index up to which audio was played
+    std::unique_ptr<TestPlayback> playback_;          // created on the first test playback
+    uint64_t playbackCursor_ = 0;                     // running frame index up to which audio was played
+    uint64_t lastWriteIndex_ = 0;                     // the write index when it last moved...
+    std::chrono::steady_clock::time_point lastMove_;  // ...and when that was seen
     double level_ = 0;
     double db_ = LevelMeter::kMinDb;
     bool isRunning_ = false;

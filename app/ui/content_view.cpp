@@ -7,11 +7,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "audio_device.h"
 #include "capsule_button.h"
 #include "engine_controller.h"
 #include "level_bar.h"
-#include "network_info.h"
 #include "pairing.h"
 #include "qr_card.h"
 #include "rounded_panel.h"
@@ -42,8 +40,7 @@ bool isRunning(const EngineState& state) {
 
 }  // namespace
 
-ContentView::ContentView(EngineController& engine, QWidget* parent)
-    : QWidget(parent), engine_(engine), host_(QStringLiteral("0.0.0.0")) {
+ContentView::ContentView(EngineController& engine, QWidget* parent) : QWidget(parent), engine_(engine) {
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::background());
@@ -57,6 +54,8 @@ ContentView::ContentView(EngineController& engine, QWidget* parent)
     root->addSpacing(kSpacing - QrCard::kOverhangTop);
     root->addWidget(qrCard(), 0, Qt::AlignHCenter);
     root->addSpacing(kSpacing - QrCard::kOverhangBottom);
+    root->addWidget(choiceRow(), 0, Qt::AlignHCenter);
+    root->addSpacing(kSpacing);
     root->addWidget(addressRow(), 0, Qt::AlignHCenter);
     root->addSpacing(kSpacing);
     root->addWidget(engineRow());
@@ -71,6 +70,7 @@ ContentView::ContentView(EngineController& engine, QWidget* parent)
     connect(&monitor_, &AudioMonitor::levelChanged, levelBar_, &LevelBar::setLevel);
     connect(&monitor_, &AudioMonitor::isRunningChanged, testButton_, &QWidget::setEnabled);
     connect(&monitor_, &AudioMonitor::isTestingChanged, this, &ContentView::showTesting);
+    connect(&watch_, &SystemWatch::changed, this, &ContentView::refresh);
 
     refresh();
     showEngineState();
@@ -92,7 +92,16 @@ void ContentView::disappear() {
 }
 
 QString ContentView::pairingURL() const {
-    return makePairingURL(host_, sonvale::kAudioPort, computerName_, engine_.pin());
+    return makePairingURL(host(), sonvale::kAudioPort, facts().computerName, engine_.pin());
+}
+
+QString ContentView::browserURL() const {
+    return makeBrowserURL(host(), engine_.pin());
+}
+
+void ContentView::choose(Choice choice) {
+    choice_ = choice;
+    showPairing();
 }
 
 QString ContentView::statusText(const EngineState& state) {
@@ -131,9 +140,6 @@ QSize ContentView::minimumSizeHint() const {
 }
 
 void ContentView::refresh() {
-    if (const std::optional<QString> address = NetworkInfo::primaryIPv4()) host_ = *address;
-    computerName_ = NetworkInfo::computerName();
-    devicePresent_ = AudioDevice::tarnwellDeviceID().has_value();
     showPairing();
     showDevice();
 }
@@ -141,7 +147,7 @@ void ContentView::refresh() {
 void ContentView::copyURL() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(pairingURL());
+    clipboard->setText(choice_ == Choice::Browser ? browserURL() : pairingURL());
     setCopied(true);
     // Nothing is cancelled: after quick copies the label returns 1.6 s after the first.
     QTimer::singleShot(kCopiedDuration, this, [this] { setCopied(false); });
@@ -179,13 +185,31 @@ QWidget* ContentView::qrCard() {
     return qrCard_;
 }
 
+QWidget* ContentView::choiceRow() {
+    auto* box = new QWidget;
+    auto* layout = new QHBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    auto makeChoice = [&](const QString& text, Choice choice, const char* name) {
+        auto* button = new CapsuleButton(Typography::system(12, QFont::DemiBold), QMargins(12, 6, 12, 6));
+        button->setObjectName(QLatin1String(name));
+        button->setLabel(text);
+        connect(button, &QAbstractButton::clicked, this, [this, choice] { choose(choice); });
+        layout->addWidget(button);
+        return button;
+    };
+    phoneAppChoice_ = makeChoice(tr("Phone app"), Choice::PhoneApp, "phoneAppChoice");
+    browserChoice_ = makeChoice(tr("Browser"), Choice::Browser, "browserChoice");
+    return box;
+}
+
 QWidget* ContentView::addressRow() {
     auto* box = new QWidget;
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(10);
 
-    hostText_ = makeText(host_, Typography::system(15, QFont::DemiBold, Design::Monospaced),
+    hostText_ = makeText(QString(), Typography::system(15, QFont::DemiBold, Design::Monospaced),
                          Theme::textPrimary(), "hostText");
     layout->addWidget(hostText_, 0, Qt::AlignHCenter);
 
@@ -270,13 +294,38 @@ QWidget* ContentView::levelSection() {
 
     echoWarning_ = makeText(tr("May cause echo through speakers"), Typography::system(10),
                             Theme::textSecondary(), "echoWarning");
+    // Its room is kept while hidden: turning the test on never grows the window.
+    QSizePolicy policy = echoWarning_->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    echoWarning_->setSizePolicy(policy);
     layout->addWidget(echoWarning_, 0, Qt::AlignLeft);
     return section;
 }
 
 void ContentView::showPairing() {
-    hostText_->setText(host_);
-    qrCard_->setURL(pairingURL());
+    const bool online = facts().address.has_value();
+    const bool browser = choice_ == Choice::Browser;
+    // The browser's way in is a link a person may type: it is shown in full, a
+    // little smaller so that the longest address still fits the narrowest window.
+    hostText_->setText(!online ? tr("No network") : browser ? browserURL() : host());
+    hostText_->setFont(Typography::system(browser ? 13 : 15, QFont::DemiBold, Design::Monospaced));
+    hostText_->setTextInteractionFlags(browser ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
+    // A code without an address could never work: the card says why instead.
+    if (online)
+        qrCard_->setURL(browser ? browserURL() : pairingURL(),
+                        browser ? QrCard::Caption::Browser : QrCard::Caption::PhoneApp);
+    else
+        qrCard_->setNoNetwork();
+    copyButton_->setEnabled(online);
+    showCopied();
+    auto mark = [](CapsuleButton* button, bool chosen) {
+        if (chosen)
+            button->setColors(Theme::background(), Theme::accent());
+        else
+            button->setColors(Theme::accent(), Theme::withOpacity(Theme::accent(), 0.14));
+    };
+    mark(phoneAppChoice_, !browser);
+    mark(browserChoice_, browser);
 }
 
 void ContentView::showEngineState() {
@@ -294,7 +343,7 @@ void ContentView::showEngineState() {
 }
 
 void ContentView::showDevice() {
-    if (devicePresent_) {
+    if (devicePresent()) {
         deviceIcon_->setSymbol(Symbol::SealCheckFill, Theme::accent());
         deviceText_->setText(tr("\"Tarnwell\" microphone is available"));
     } else {
@@ -306,6 +355,8 @@ void ContentView::showDevice() {
 void ContentView::showCopied() {
     if (copied_)
         copyButton_->setLabel(tr("Copied"), Symbol::CheckCircleFill);
+    else if (choice_ == Choice::Browser)
+        copyButton_->setLabel(tr("Copy link"), Symbol::DocOnDoc);
     else
         copyButton_->setLabel(tr("Copy URL"), Symbol::DocOnDoc);
 }

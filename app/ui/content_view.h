@@ -9,6 +9,7 @@
 
 #include "audio_monitor.h"
 #include "engine_state.h"
+#include "system_watch.h"
 
 class CapsuleButton;
 class EngineController;
@@ -21,17 +22,21 @@ class SymbolLabel;
 // The main window's content: the pairing QR code, the address and PIN with a
 // button that copies the pairing URL, the engine's state with a start/stop
 // button, whether the "Tarnwell" microphone exists, and the input level with a
-// speaker test.
+// speaker test. Under the code a choice between the phone app's code (the
+// default) and the browser link's code; with the browser chosen, the link takes
+// the address's place and the copy button copies it.
 //
 // Created each time the window opens, with a monitor of its own; appear() when it
 // comes on screen (refresh, engine start, monitor start), disappear() when it
 // leaves (monitor stop; the engine keeps running). Host, computer name and device
-// presence are read at creation and on appear() only. Main thread only.
+// presence follow the system while the window is open (SystemWatch). Without a
+// usable address the card shows no code but says that there is no network.
+// Main thread only.
 //
 // Children that tests look at carry object names: "qrCard", "hostText",
 // "pinText", "copyButton", "statusDot", "statusText", "engineButton",
 // "deviceIcon", "deviceText", "testButton", "levelBar", "echoWarning",
-// "levelSection", "engineRow".
+// "levelSection", "engineRow", "phoneAppChoice", "browserChoice".
 class ContentView : public QWidget {
     Q_OBJECT
 
@@ -48,10 +53,17 @@ public:
     void appear();
     void disappear();
 
-    // The URL that the QR code shows and the copy button copies.
+    enum class Choice { PhoneApp, Browser };
+
+    // The phone app's URL and the browser sender's link; the card shows the code
+    // of the chosen one and the copy button copies it.
     QString pairingURL() const;
-    QString host() const { return host_; }
-    bool devicePresent() const { return devicePresent_; }
+    QString browserURL() const;
+    // Empty while this computer has no usable address.
+    QString host() const { return facts().address.value_or(QString()); }
+    bool devicePresent() const { return facts().devicePresent; }
+    Choice choice() const { return choice_; }
+    void choose(Choice choice);
     bool copied() const { return copied_; }
     AudioMonitor& monitor() { return monitor_; }
 
@@ -63,6 +75,7 @@ public:
     QSize minimumSizeHint() const override;
 
 private:
+    const SystemWatch::Facts& facts() const { return watch_.facts(); }
     void refresh();
     void copyURL();
     void toggleEngine();
@@ -70,6 +83,7 @@ private:
 
     QWidget* header();
     QWidget* qrCard();
+    QWidget* choiceRow();
     QWidget* addressRow();
     QWidget* engineRow();
     QWidget* deviceNote();
@@ -83,12 +97,13 @@ private:
 
     EngineController& engine_;
     AudioMonitor monitor_;
-    QString host_;
-    QString computerName_;
+    SystemWatch watch_;
+    Choice choice_ = Choice::PhoneApp;
     bool copied_ = false;
-    bool devicePresent_ = false;
 
     QrCard* qrCard_ = nullptr;
+    CapsuleButton* phoneAppChoice_ = nullptr;
+    CapsuleButton* browserChoice_ = nullptr;
     QLabel* hostText_ = nullptr;
     QLabel* pinText_ = nullptr;
     CapsuleButton* copyButton_ = nullptr;

@@ -1,20 +1,41 @@
 #include "main_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "content_view.h"
 #include "theme.h"
 
 MainWindow::MainWindow(EngineController& engine, QWidget* parent)
-    : QWidget(parent, Qt::Window), engine_(engine), layout_(new QVBoxLayout(this)) {
+    : QWidget(parent, Qt::Window), engine_(engine), scroll_(new QScrollArea) {
     setWindowTitle(tr("Tarnwell"));
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::background());
     setPalette(palette);
-    layout_->setContentsMargins(0, 0, 0, 0);
-    layout_->setSpacing(0);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->viewport()->setAutoFillBackground(false);
+    // The platform's light scroll bar would be the only light thing in the window.
+    scroll_->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: %1; width: 10px; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: %2; border-radius: 4px; min-height: 40px;"
+                       " margin: 2px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+            .arg(Theme::background().name(),
+                 Theme::withOpacity(Theme::textSecondary(), 0.3).name(QColor::HexArgb)));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll_);
 }
 
 MainWindow::~MainWindow() {
@@ -24,9 +45,10 @@ MainWindow::~MainWindow() {
 void MainWindow::open() {
     const bool fresh = content_ == nullptr;
     if (fresh) {
-        content_ = new ContentView(engine_, this);
-        layout_->addWidget(content_);
+        content_ = new ContentView(engine_);
+        scroll_->setWidget(content_);
     }
+    if (!placed_) placeOnScreen();
     if (isMinimized())
         showNormal();
     else
@@ -34,6 +56,23 @@ void MainWindow::open() {
     raise();
     activateWindow();
     if (fresh) content_->appear();
+}
+
+void MainWindow::placeOnScreen() {
+    placed_ = true;
+    const QRect area = (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    // The frame is unknown before the window manager has framed the window:
+    // allow for a title bar of the usual height.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8;
+    const QSize wanted = content_->sizeHint();
+    const int width =
+        std::min(wanted.width() + scroll_->verticalScrollBar()->sizeHint().width(), area.width());
+    const int height = std::min(wanted.height(), area.height() - titleBar);
+    const int minimumHeight = std::min(ContentView::kMinimumHeight, height);
+    setMinimumSize(std::min(ContentView::kMinimumWidth, width), minimumHeight);
+    resize(wanted.height() <= height ? wanted.width() : width, height);
+    move(area.x() + (area.width() - this->width()) / 2,
+         area.y() + std::max(0, (area.height() - height - titleBar) / 2));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -44,6 +83,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::tearDownContent() {
     if (!content_) return;
     content_->disappear();
-    delete content_;
+    delete scroll_->takeWidget();
     content_ = nullptr;
 }

@@ -4,12 +4,14 @@
 
 class ContentView;
 class EngineController;
-class QVBoxLayout;
+class QScrollArea;
 
-// The single main window "Tarnwell": never smaller than 420 x 640 (nor than its
-// content needs), free to grow, dark under everything. Its content is built each
-// time it opens and torn down when it closes; closing only hides the window, the
-// application carries on. Opening it while open brings it to the front.
+// The single main window "Tarnwell", dark under everything. It first opens at
+// its content's size, but never taller than the screen's available area (the
+// desktop's panels excluded): the content then scrolls inside it. It never
+// resizes itself afterwards. Its content is built each time it opens and torn
+// down when it closes; closing only hides the window, the application carries
+// on. Opening it while open brings it to the front.
 class MainWindow : public QWidget {
     Q_OBJECT
 
@@ -27,8 +29,10 @@ protected:
 
 private:
     void tearDownContent();
+    void placeOnScreen();
 
     EngineController& engine_;
-    QVBoxLayout* layout_;
+    QScrollArea* scroll_;
     ContentView* content_ = nullptr;
+    bool placed_ = false;
 };

@@ -73,13 +73,20 @@ QrCard::QrCard(QWidget* parent) : QWidget(parent) {
 }
 
 QString QrCard::caption() const {
+    if (url_.isEmpty()) return tr("Join the network your phone is on");
+    if (caption_ == Caption::Browser) return tr("Scan this code with your phone's camera");
     return tr("Scan this code with the Tarnwell app on your iPhone");
 }
 
-void QrCard::setURL(const QString& url) {
-    if (url == url_) return;
+void QrCard::setURL(const QString& url, Caption caption) {
+    if (url == url_ && caption == caption_) return;
     url_ = url;
+    caption_ = caption;
     update();
+}
+
+void QrCard::setNoNetwork() {
+    setURL(QString());
 }
 
 QSize QrCard::sizeHint() const {
@@ -102,6 +109,7 @@ QRectF QrCard::captionRect() const {
 }
 
 void QrCard::ensureCode(qreal devicePixelRatio) {
+    if (url_.isEmpty()) return;
     if (codeTried_ && codeURL_ == url_ && codeRatio_ == devicePixelRatio) return;
     codeTried_ = true;
     codeURL_ = url_;
@@ -155,7 +163,11 @@ void QrCard::paintEvent(QPaintEvent*) {
     painter.setClipPath(shape);
     painter.fillRect(card, Theme::cardWhite());
     const QRectF codeRect(card.x() + kPadding, card.y() + kPadding, kCodeSize, kCodeSize);
-    if (!code_.isNull()) {
+    if (url_.isEmpty()) {
+        painter.setPen(Theme::background());  // dark on the white card
+        painter.setFont(Typography::system(15, QFont::DemiBold));
+        painter.drawText(codeRect, Qt::AlignCenter | Qt::TextWordWrap, tr("This computer has no network"));
+    } else if (!code_.isNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
         painter.drawImage(codeRect, code_);
     } else {

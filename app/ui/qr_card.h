@@ -5,7 +5,8 @@
 #include <QWidget>
 
 // The pairing QR code on a white rounded card with a faint accent border, a drop
-// shadow and a caption below it.
+// shadow and a caption below it. Without a network the card holds no code, only
+// a sentence that says so.
 //
 // The card's slot in the layout is the card plus kBottomPadding below it; the
 // widget is larger than that slot: kOverhangTop above it for the shadow and
@@ -33,16 +34,21 @@ public:
     static constexpr int kOverhangTop = kShadowExtent - kShadowOffsetY;
     static constexpr int kOverhangBottom = kCaptionDrop - kBottomPadding;
 
+    // Who reads the code: the phone app, or any phone's camera and browser.
+    enum class Caption { PhoneApp, Browser };
+
     explicit QrCard(QWidget* parent = nullptr);
 
-    void setURL(const QString& url);
+    void setURL(const QString& url, Caption caption = Caption::PhoneApp);
+    // No code: "This computer has no network".
+    void setNoNetwork();
     QString url() const { return url_; }
     QString caption() const;
 
     // The card (without shadow and caption) in widget coordinates.
     QRect cardRect() const;
-    // Whether the last rendering produced a code (else the card shows the error text).
-    bool hasCode() const { return !code_.isNull(); }
+    // Whether the last rendering produced a code (else the card shows a text).
+    bool hasCode() const { return !url_.isEmpty() && !code_.isNull(); }
     // How many times a code image was made.
     int codeRenders() const { return codeRenders_; }
 
@@ -57,7 +63,8 @@ private:
     void ensureShadow(qreal devicePixelRatio);
     QRectF captionRect() const;
 
-    QString url_;
+    QString url_;  // empty: no network
+    Caption caption_ = Caption::PhoneApp;
     QImage code_;
     QString codeURL_;
     qreal codeRatio_ = 0;

@@ -1,6 +1,8 @@
-// A person at the desktop (Xvfb in the test sandbox): Tarnwell shows the pairing
-// code, a phone that read it streams a tone, the window's meter moves, the
-// phone stops, and Quit ends the engine and the advertisement.
+// A person at the desktop (Xvfb in the test sandbox, a 1366x768 laptop screen
+// whose top 28 px a panel reserves): Tarnwell's window fits the rest, shows the
+// pairing code, a phone that read it streams a tone, the window's meter moves,
+// the phone stops and the meter falls, and Quit ends the engine and the
+// advertisement.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -17,6 +19,7 @@
 #include "pairing_url.h"
 #include "paths.h"
 #include "process_table.h"
+#include "qr_scan.h"
 #include "services_fixture.h"
 #include "sonvale_protocol.h"
 #include "theme.h"
@@ -43,7 +46,7 @@ QImage grabScreen() {
 // The texts of the QR codes on the screen, as a phone's scanner reads them.
 std::vector<std::string> codesOnScreen(const std::string& png) {
     if (!grabScreen().save(QString::fromStdString(png))) return {};
-    return linesOf(shell("zbarimg --nodbus --raw -q " + shellQuote(png)).value_or(""));
+    return testsupport::scanCodes(png);
 }
 
 // The longest run of accent-coloured pixels on one row of the screen: the level
@@ -78,7 +81,21 @@ std::set<std::string> advertised() {
     return names;
 }
 
+// The window on the screen: x, y, width, height.
+std::vector<int> geometryOf(const std::string& window) {
+    std::vector<int> out;
+    for (const std::string& line : linesOf(shell("xdotool getwindowgeometry --shell " + window).value_or("")))
+        if (line.rfind("WINDOW=", 0) != 0 && line.rfind("SCREEN=", 0) != 0)
+            out.push_back(std::stoi(line.substr(line.find('=') + 1)));
+    return out;
+}
+
 TEST(TarnwellJourney, PairStreamMeterAndQuit) {
+    // What a window manager publishes for a 28 px panel's strut at the top.
+    constexpr int kPanel = 28;
+    ASSERT_TRUE(
+        shell("xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA '0, 28, 1366, 740' && "
+              "xprop -root -f _NET_SUPPORTED 32a -set _NET_SUPPORTED _NET_WORKAREA"));
     // A wired interface with an address, as a real computer has: the code carries it.
     ASSERT_TRUE(
         shell("ip link add eth0 type veth peer name eth0-peer && ip addr add 10.77.1.1/24 dev eth0 && "
@@ -94,7 +111,7 @@ TEST(TarnwellJourney, PairStreamMeterAndQuit) {
                 engine = testsupport::waitObservable(p.pid, testsupport::enginePath());
         return engine.has_value();
     }));
-    const std::string artefacts = testsupport::buildDir() + "/test-artefacts";
+    const std::string artefacts = testsupport::buildDir() + "/test-artefacts/ui";
     shell("mkdir -p " + shellQuote(artefacts));
     std::string url;
     ASSERT_TRUE(waitFor([&] {
@@ -108,6 +125,17 @@ TEST(TarnwellJourney, PairStreamMeterAndQuit) {
     EXPECT_EQ(engine->argv, (std::vector<std::string>{testsupport::enginePath(), "--pin", target.pin}));
     EXPECT_TRUE(waitFor([] { return advertised().size() == 1; }));
 
+    const std::vector<std::string> windows =
+        linesOf(shell("xdotool search --onlyvisible --class Tarnwell").value_or(""));
+    ASSERT_EQ(windows.size(), 1u);
+    const std::vector<int> frame = geometryOf(windows[0]);
+    ASSERT_EQ(frame.size(), 4u);
+    EXPECT_GE(frame[1], kPanel) << "under the panel";
+    EXPECT_LE(frame[1] + frame[3], 768) << "cut at the bottom";
+    // The content is taller than the room: the person scrolls down to the meter.
+    ASSERT_TRUE(shell("xdotool mousemove " + std::to_string(frame[0] + frame[2] / 2) + " " +
+                      std::to_string(frame[1] + frame[3] / 2) + " click --repeat 10 --delay 20 5"));
+
     // Half the narrowest level bar: longer than the accent-coloured button.
     const int halfBar = ContentView::kMinimumWidth / 2 - ContentView::kPadding;
     EXPECT_LT(longestAccentRun(), halfBar);
@@ -115,13 +143,12 @@ TEST(TarnwellJourney, PairStreamMeterAndQuit) {
                                     {"--url", url, "--tone", "440", "--duration", "60"});
     EXPECT_TRUE(waitFor([&] { return longestAccentRun() > halfBar; })) << "the meter did not move";
     grabScreen().save(QString::fromStdString(artefacts + "/tarnwell-streaming.png"));
-    // The phone stops; the meter holds the last audio the ring got.
+    // The phone stops: no sound arrives, and the meter says so.
     phone.signal(SIGINT);
     EXPECT_EQ(phone.waitForExit(20s), 0) << phone.err();
+    EXPECT_TRUE(waitFor([&] { return longestAccentRun() < halfBar; })) << "the meter froze";
+    EXPECT_EQ(geometryOf(windows[0]), frame) << "the window resized itself";
 
-    const std::vector<std::string> windows =
-        linesOf(shell("xdotool search --onlyvisible --class Tarnwell").value_or(""));
-    ASSERT_EQ(windows.size(), 1u);
     ASSERT_TRUE(shell("xdotool windowfocus --sync " + windows[0] + " key ctrl+q"));
     EXPECT_EQ(app.waitForExit(30s), 0) << app.err();
     EXPECT_TRUE(waitFor([&] {

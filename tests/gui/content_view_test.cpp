@@ -1,15 +1,24 @@
 // The main window's content against real services: the engine controller with
-// stand-in engines, the device lookup against a private PulseAudio server, the
-// real clipboard.
+// stand-in engines, the network of the test's own namespace, the device note
+// against a private PulseAudio server and the real microphone bridge, the real
+// clipboard, and the codes read back as a phone's scanner reads them.
+#include <signal.h>
+#include <unistd.h>
+
 #include <QClipboard>
 #include <QLabel>
 #include <QSignalSpy>
+#include <QUrl>
 
 #include "audio_device.h"
 #include "capsule_button.h"
+#include "child_process.h"
 #include "content_view.h"
 #include "main_window.h"
 #include "pairing_url.h"
+#include "paths.h"
+#include "qr_scan.h"
+#include "ring_writer.h"
 #include "sonvale_protocol.h"
 #include "ui_fixture.h"
 
@@ -28,6 +37,15 @@ protected:
     }
     ContentView& content() { return *window->content(); }
     QString status() { return child<QLabel>(content(), "statusText")->text(); }
+    // The texts of the codes in the window; the picture is kept for people to look at.
+    std::vector<std::string> codes(const std::string& name) {
+        settle();
+        const std::string dir = testsupport::buildDir() + "/test-artefacts/ui";
+        shell("mkdir -p " + shellQuote(dir));
+        const std::string png = dir + "/" + name + ".png";
+        if (!window->grab().save(QString::fromStdString(png))) return {};
+        return testsupport::scanCodes(png);
+    }
     CapsuleButton* button(const char* name) { return child<CapsuleButton>(content(), name); }
 
     StandInEngine standIn;
@@ -57,19 +75,46 @@ TEST_F(ContentViewTest, TheEngineRowFollowsTheEngineAndItsButtonStopsAndStarts) 
     EXPECT_TRUE(waitUntil([&] { return standIn.terms() == 1; }));
 }
 
-TEST_F(ContentViewTest, CopyPutsThePairingUrlOnTheClipboardAndSaysCopiedFor1_6s) {
+// Without an address no code is offered; one that comes while the window is
+// open brings the code. The browser choice shows the link's code and copies it.
+// The speaker test's note takes room that is already there: nothing moves.
+TEST_F(ContentViewTest, TheCardFollowsTheNetworkAndOffersTheBrowserLinkAndNothingMoves) {
+    testsupport::RingWriter ring;
     standIn.write(StandInEngine::kRunUntilTerm);
     openWindow();
-    const PairingTarget shown = *parsePairingURL(content().pairingURL().toStdString());
-    EXPECT_EQ(shown.host, content().host().toStdString());
+    ASSERT_TRUE(waitUntil([&] { return content().monitor().isRunning(); }));
+    const QSize hint = content().sizeHint();
+    QTest::mouseClick(button("testButton"), Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(child<QLabel>(content(), "echoWarning")->isVisible());
+    EXPECT_EQ(content().sizeHint(), hint);
+    EXPECT_TRUE(codes("no-network").empty());
+    EXPECT_FALSE(button("copyButton")->isEnabled());
+    ASSERT_TRUE(
+        shell("ip link add eth0 type veth peer name eth0-peer && ip addr add 10.77.2.1/24 dev eth0 && "
+              "ip link set eth0-peer up && ip link set eth0 up"));
+    ASSERT_TRUE(waitUntil([&] { return content().host() == QStringLiteral("10.77.2.1"); }));
+    const std::vector<std::string> phoneApp = codes("phone-app");
+    ASSERT_EQ(phoneApp.size(), 1u);
+    const PairingTarget shown = *parsePairingURL(phoneApp[0]);
     EXPECT_EQ(shown.port, sonvale::kAudioPort);
     EXPECT_EQ(shown.pin, engine->pin().toStdString());
+
+    QTest::mouseClick(button("browserChoice"), Qt::LeftButton);
+    const std::vector<std::string> browser = codes("browser");
+    ASSERT_EQ(browser.size(), 1u);
+    const QUrl link(QString::fromStdString(browser[0]));
+    EXPECT_EQ(link.scheme(), QStringLiteral("https"));
+    EXPECT_EQ(link.host(), QStringLiteral("10.77.2.1"));
+    EXPECT_EQ(link.port(), sonvale::kWebPort);
+    EXPECT_EQ(link.fragment(), QStringLiteral("pin=") + engine->pin());
+    EXPECT_EQ(child<QLabel>(content(), "hostText")->text().toStdString(), browser[0]);
 
     CapsuleButton* copy = button("copyButton");
     const QString idle = copy->text();
     const auto clicked = std::chrono::steady_clock::now();
     QTest::mouseClick(copy, Qt::LeftButton);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), content().pairingURL());
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), browser[0]);
     EXPECT_EQ(copy->text(), QStringLiteral("Copied"));
     ASSERT_TRUE(waitUntil([&] { return copy->text() == idle; }));
     EXPECT_GE(std::chrono::steady_clock::now() - clicked, 1600ms);
@@ -77,20 +122,23 @@ TEST_F(ContentViewTest, CopyPutsThePairingUrlOnTheClipboardAndSaysCopiedFor1_6s)
 
 class ContentViewOnSoundServer : public ContentViewTest {};
 
-TEST_F(ContentViewOnSoundServer, TheDeviceNoteIsReadWhenTheWindowOpens) {
+// The microphone bridge started and stopped under an open window.
+TEST_F(ContentViewOnSoundServer, TheDeviceNoteFollowsTheMicrophone) {
+    const std::string bridge = testsupport::buildDir() + "/bin/sonvale-mic";
+    if (::access(bridge.c_str(), X_OK) != 0) GTEST_SKIP() << "built without the tools";
     testsupport::SoundServer pulse;
     ASSERT_TRUE(pulse.start());
     standIn.write(StandInEngine::kRunUntilTerm);
     openWindow();
     EXPECT_FALSE(content().devicePresent());
-    pulse.pactl("load-module module-null-source source_name=SonvaleDevice_UID description=Tarnwell");
-    ASSERT_TRUE(waitUntil([] { return AudioDevice::tarnwellDeviceID().has_value(); }));  // Qt learns late
-    window->close();
-    window->open();
-    settle();
-    EXPECT_TRUE(content().devicePresent());
+    const QString absent = child<QLabel>(content(), "deviceText")->text();
+    auto mic = std::make_unique<testsupport::ChildProcess>(bridge, std::vector<std::string>{});
+    EXPECT_TRUE(waitUntil([&] { return content().devicePresent(); }));
     EXPECT_EQ(child<QLabel>(content(), "deviceText")->text(),
               QStringLiteral("\"Tarnwell\" microphone is available"));
+    mic->signal(SIGTERM);
+    EXPECT_EQ(mic->waitForExit(20s), 0) << mic->err();
+    EXPECT_TRUE(waitUntil([&] { return child<QLabel>(content(), "deviceText")->text() == absent; }));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -36,7 +37,19 @@ std::vector<std::string> ringMappings() {
     return out;
 }
 
-TEST(AudioMonitor, WaitsForTheRingWatchesItReadOnlyAndFollowsANewOne) {
+// The engine's pace on the main thread: 10 ms of a constant every 10 ms.
+class Pacer {
+public:
+    Pacer(RingWriter& ring, float value) {
+        QObject::connect(&timer_, &QTimer::timeout, [&ring, value] { ring.writeConstant(value, 480); });
+        timer_.start(10);
+    }
+
+private:
+    QTimer timer_;
+};
+
+TEST(AudioMonitor, WaitsForTheRingWatchesItReadOnlyFallsSilentWhenItStopsAndFollowsANewOne) {
     AudioMonitor m;
     m.start();
     m.start();  // harmless while waiting
@@ -49,16 +62,20 @@ TEST(AudioMonitor, WaitsForTheRingWatchesItReadOnlyAndFollowsANewOne) {
     ::close(unsized);
 
     auto first = std::make_unique<RingWriter>();
-    first->writeConstant(0.5f, 480);
+    auto pace = std::make_unique<Pacer>(*first, 0.5f);
     ASSERT_TRUE(waitUntil([&] { return m.isRunning() && m.level() > 0.5; }));
     EXPECT_EQ(ringMappings(), (std::vector<std::string>{"r--s", "rw-s"}));
     EXPECT_EQ(SVRing_ReadIndex(&first->handle()), 0u);  // a pure observer
 
+    pace.reset();  // the writer stops: what it left in the ring is not sound
+    EXPECT_TRUE(waitUntil([&] { return m.level() < 0.01; }));
     first.reset();
-    RingWriter second;  // the engine started anew: a fresh, silent ring
-    second.writeConstant(0.0f, 480);
-    EXPECT_TRUE(waitUntil([&] { return m.level() < 0.1; }));
-    EXPECT_TRUE(m.isRunning());
+    RingWriter second;  // the engine started anew: a fresh ring
+    pace = std::make_unique<Pacer>(second, 0.5f);
+    EXPECT_TRUE(waitUntil([&] { return m.isRunning() && m.level() > 0.5; }));
+    pace.reset();
+    ::shm_unlink(SVRING_NAME);  // and then the ring is gone
+    EXPECT_TRUE(waitUntil([&] { return !m.isRunning() && m.level() < 0.01; }));
 
     QSignalSpy levels(&m, &AudioMonitor::levelChanged);
     m.stop();
@@ -70,7 +87,8 @@ TEST(AudioMonitor, WaitsForTheRingWatchesItReadOnlyAndFollowsANewOne) {
     EXPECT_EQ(levels.size(), 1);  // no timer left
 
     m.start();
-    second.writeConstant(1.0f, 480);
+    RingWriter third;
+    Pacer loud(third, 1.0f);
     EXPECT_TRUE(waitUntil([&] { return m.level() > 0.9; }));
 }
 
