@@ -10,6 +10,9 @@
 // drift apart.
 namespace tool_options {
 
+// --version: prints "tool VERSION" (the project's version) and exits 0.
+void addVersion(CLI::App& app, const std::string& tool);
+
 // A validator without its own note, for help texts that state the rule in words.
 CLI::Validator quiet(CLI::Validator v);
 

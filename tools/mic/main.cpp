@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
     app.add_flag("--status", options.statusLines,
                  "Print the status line as a new line every second\n"
                  "(default: redrawn in place on a terminal, else not shown)");
-    app.set_version_flag("--version", std::string("sonvale-mic ") + TARNWELL_VERSION);
+    tool_options::addVersion(app, "sonvale-mic");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
