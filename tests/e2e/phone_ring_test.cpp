@@ -171,8 +171,10 @@ TEST_F(PhoneRingTest, SoundFileArrivesWithEachChannelsToneAndLevel) {
     const std::string input = dir + "/in.wav";
     writeTones(input, 44100);
 
-    const std::string output = dir + "/out.wav";
+    const std::string output = dir + "/out.wav", counted = dir + "/counted.wav";
     auto recorder = ringTool({"record", output, "--json"});
+    // Two seconds of audio counted from the first frame, however long the engine takes to come.
+    auto countedRecorder = ringTool({"record", counted, "--seconds", "2"});
     auto engine = startEngine("4321");
     auto meter = ringTool({"level", "--seconds", "2.5", "--json"});
     auto sender = phone({"--pin", "4321", input});
@@ -186,6 +188,8 @@ TEST_F(PhoneRingTest, SoundFileArrivesWithEachChannelsToneAndLevel) {
     EXPECT_NEAR(testsupport::frequency(frames, 1, 9600, 96000), 1000, 2);
     EXPECT_NEAR(db(testsupport::rms(frames, 0, 9600, 96000)), -9.03, 0.5);
     EXPECT_NEAR(db(testsupport::rms(frames, 1, 9600, 96000)), -9.03, 0.5);
+    ASSERT_EQ(countedRecorder->waitForExit(20s), 0) << countedRecorder->err();
+    EXPECT_TRUE(readWav(counted) == std::vector<float>(frames.begin(), frames.begin() + 2 * 96000));
 
     ASSERT_EQ(meter->waitForExit(20s), 0) << meter->err();
     bool sawLevel = false;
@@ -228,6 +232,23 @@ TEST_F(PhoneRingTest, OggOpusPacketsFromAnotherEncoderGoOutUnchanged) {
     ASSERT_EQ(events.size(), packets.size());
     for (size_t i = 0; i < events.size(); ++i)
         EXPECT_EQ(events[i].payload, packets[i]) << "packet " << i;
+}
+
+// Every tool answers --version; values out of an option's range are refused.
+TEST_F(PhoneRingTest, ToolsAnswerVersionAndRefuseValuesOutOfRange) {
+    const std::pair<std::vector<std::string>, int> rows[] = {
+        {{SONVALE_PHONE_PATH, "--version"}, 0},
+        {{SONVALE_RING_TOOL_PATH, "--version"}, 0},
+        {{SONVALE_MIC_PATH, "--version"}, 0},
+        {{SONVALE_RING_TOOL_PATH, "record", dir + "/x.wav", "--seconds", "1e10"}, 2},
+        {{SONVALE_RING_TOOL_PATH, "level", "--seconds", "-1"}, 2}};
+    for (const auto& [args, status] : rows) {
+        ChildProcess tool(args[0], std::vector<std::string>(args.begin() + 1, args.end()));
+        EXPECT_EQ(tool.waitForExit(20s), status) << args[1];
+        const std::string said = status == 0 ? tool.out() : tool.err();
+        EXPECT_NE(said.find(status == 0 ? TARNWELL_VERSION : "out of range"), std::string::npos) << said;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir + "/x.wav"));
 }
 
 TEST_F(PhoneRingTest, WrongPinAndNoEngineEndThePhoneWithStatusThree) {

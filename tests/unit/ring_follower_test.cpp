@@ -1,6 +1,6 @@
 // The tools' ring readers against real ring objects (in the test sandbox, so
-// the ring name is private to the test): the recorder's follower in both modes
-// and the microphone's consuming reader.
+// the ring name is private to the test): the recorder's follower in both modes,
+// the microphone's consuming reader and the level meter's probe.
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "level_probe.h"
 #include "ring_follower.h"
 #include "ring_reader.h"
 #include "ring_writer.h"
@@ -127,6 +128,32 @@ TEST(MicRingReader, FollowsARestartedEngineOnlyOnceTheNewRingExists) {
     writeNumbered(second, next, 200);
     EXPECT_EQ(reader.refresh(), RingReader::Change::reattached);
     EXPECT_EQ(reader.held(), 200u);
+}
+
+// The level meter tells the truth: a ring that stops moving, or is gone, reads
+// as silence however loud its newest frames were.
+TEST(LevelProbe, FallsSilentWhenTheRingStopsOrGoes) {
+    using namespace std::chrono_literals;
+    shm_unlink(SVRING_NAME);
+    LevelProbe probe;
+    const auto t0 = LevelProbe::Clock::now();
+    EXPECT_FALSE(probe.read(t0).present);
+    RingWriter writer;
+    writer.writeConstant(0.5f, 960);
+    EXPECT_FALSE(probe.read(t0).writing);  // found already written: moving only once it moves
+    writer.writeConstant(0.5f, 960);
+    const auto rows = {std::pair{20ms, true}, std::pair{119ms, true}, std::pair{120ms, false}};
+    for (const auto& [after, writing] : rows) {
+        const LevelProbe::Reading r = probe.read(t0 + after);
+        EXPECT_EQ(r.writing, writing) << after.count() << " ms";
+        EXPECT_NEAR(r.leftDb, writing ? -6.02 : -100, 0.01) << after.count() << " ms";
+    }
+    writer.writeConstant(0.5f, 960);
+    EXPECT_NEAR(probe.read(t0 + 140ms).rightDb, -6.02, 0.01);
+    shm_unlink(SVRING_NAME);
+    const LevelProbe::Reading gone = probe.read(t0 + 160ms);
+    EXPECT_FALSE(gone.present);
+    EXPECT_EQ(gone.leftDb, -100);
 }
 
 }  // namespace
