@@ -7,9 +7,8 @@ if(TARGET sonvale-phone AND TARGET sonvale-ring)
     sonvale_add_gtest(phone_tools_unit_tests LABEL unit
         SOURCES
             unit/phone_impairment_test.cpp
-            unit/ring_level_test.cpp
             unit/status_line_test.cpp
-        LIBS sonvale_phone_core sonvale_ring_tool_core sonvale_tool_common)
+        LIBS sonvale_phone_core sonvale_tool_common)
 
     sonvale_add_gtest(ring_follower_tests LABEL unit SANDBOX
         SOURCES unit/ring_follower_test.cpp

@@ -3,22 +3,19 @@
 // input and no output; the recording carries the phone's tone at its level,
 // without a gap.
 #include <cmath>
-#include <sstream>
+#include <regex>
 
 #include "mic_fixture.h"
 
 namespace mictest {
 namespace {
 
-// The device names of `pactl list short sources` or `... sinks`.
+// The device names in `pactl list short sources` (or sinks), the second column.
 std::vector<std::string> names(const std::string& list) {
+    const std::regex name(R"(^\d+\t(\S+))", std::regex::multiline);
     std::vector<std::string> out;
-    std::istringstream lines(list);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string index, name;
-        if (fields >> index >> name) out.push_back(name);
-    }
+    for (std::sregex_iterator m(list.begin(), list.end(), name), end; m != end; ++m)
+        out.push_back((*m)[1]);
     return out;
 }
 

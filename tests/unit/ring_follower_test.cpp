@@ -6,8 +6,10 @@
 #include <sys/mman.h>
 
 #include <memory>
+#include <tuple>
 #include <vector>
 
+#include "level_meter.h"
 #include "level_probe.h"
 #include "ring_follower.h"
 #include "ring_reader.h"
@@ -130,30 +132,39 @@ TEST(MicRingReader, FollowsARestartedEngineOnlyOnceTheNewRingExists) {
     EXPECT_EQ(reader.held(), 200u);
 }
 
-// The level meter tells the truth: a ring that stops moving, or is gone, reads
-// as silence however loud its newest frames were.
-TEST(LevelProbe, FallsSilentWhenTheRingStopsOrGoes) {
+// The level meter tells the truth: each channel's RMS in dBFS while the ring
+// moves; silence once it has stood still for 100 ms, or is gone.
+TEST(LevelProbe, ReadsEachChannelAndFallsSilentWhenTheRingStopsOrGoes) {
     using namespace std::chrono_literals;
     shm_unlink(SVRING_NAME);
     LevelProbe probe;
     const auto t0 = LevelProbe::Clock::now();
     EXPECT_FALSE(probe.read(t0).present);
     RingWriter writer;
-    writer.writeConstant(0.5f, 960);
-    EXPECT_FALSE(probe.read(t0).writing);  // found already written: moving only once it moves
-    writer.writeConstant(0.5f, 960);
-    const auto rows = {std::pair{20ms, true}, std::pair{119ms, true}, std::pair{120ms, false}};
-    for (const auto& [after, writing] : rows) {
+    const auto write = [&] {
+        std::vector<float> frames(2 * 960, 0.5f);
+        for (size_t i = 1; i < frames.size(); i += 2)
+            frames[i] = i % 4 == 1 ? 0.25f : -0.25f;
+        writer.write(frames);
+    };
+    write();
+    EXPECT_FALSE(probe.read(t0).writing);  // found already written: it moves only once it moves
+    write();
+    for (const auto& [after, left, right] :
+         {std::tuple{20ms, -6.02, -12.04}, {119ms, -6.02, -12.04}, {120ms, -100.0, -100.0}}) {
         const LevelProbe::Reading r = probe.read(t0 + after);
-        EXPECT_EQ(r.writing, writing) << after.count() << " ms";
-        EXPECT_NEAR(r.leftDb, writing ? -6.02 : -100, 0.01) << after.count() << " ms";
+        EXPECT_NEAR(r.leftDb, left, 0.01) << after.count() << " ms";
+        EXPECT_NEAR(r.rightDb, right, 0.01) << after.count() << " ms";
     }
-    writer.writeConstant(0.5f, 960);
-    EXPECT_NEAR(probe.read(t0 + 140ms).rightDb, -6.02, 0.01);
     shm_unlink(SVRING_NAME);
-    const LevelProbe::Reading gone = probe.read(t0 + 160ms);
-    EXPECT_FALSE(gone.present);
-    EXPECT_EQ(gone.leftDb, -100);
+    EXPECT_FALSE(probe.read(t0 + 160ms).present);
+}
+
+TEST(LevelProbe, BarFillsFromMinusSixtyToZero) {
+    const std::pair<double, const char*> rows[] = {
+        {-100, ".........."}, {-60, ".........."}, {-30, "#####....."}, {0, "##########"}, {6, "##########"}};
+    for (const auto& [db, bar] : rows)
+        EXPECT_EQ(meterBar(db, 10), bar) << db;
 }
 
 }  // namespace

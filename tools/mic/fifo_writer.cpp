@@ -42,6 +42,8 @@ bool FifoWriter::open(const std::string& path, size_t capacityFrames, std::strin
     // The default 64 KiB hold only 170 ms; a failure leaves the default.
     const auto bytes = static_cast<int>(std::min<size_t>(capacityFrames * kFrameBytes, 1 << 20));
     if (fcntl(fd, F_GETPIPE_SZ) < bytes) fcntl(fd, F_SETPIPE_SZ, bytes);
+    const int capacity = fcntl(fd, F_GETPIPE_SZ);
+    capacity_ = capacity > 0 ? static_cast<size_t>(capacity) / kFrameBytes : 0;
     fd_ = fd;
     return true;
 }
@@ -58,15 +60,9 @@ size_t FifoWriter::queued() const {
 }
 
 size_t FifoWriter::write(const float* frames, size_t count) {
-    if (fd_ < 0) return 0;
-    const int capacity = fcntl(fd_, F_GETPIPE_SZ);
-    const size_t room = capacity > 0
-                            ? static_cast<size_t>(capacity) / kFrameBytes -
-                                  std::min<size_t>(queued(), static_cast<size_t>(capacity) / kFrameBytes)
-                            : 0;
     // A write that fits is taken whole, so a frame is never split.
-    const size_t n = std::min(count, room);
-    if (n == 0) return 0;
+    const size_t n = std::min(count, capacity_ - std::min(capacity_, queued()));
+    if (fd_ < 0 || n == 0) return 0;
     const ssize_t written = ::write(fd_, frames, n * kFrameBytes);
     return written > 0 ? static_cast<size_t>(written) / kFrameBytes : 0;
 }

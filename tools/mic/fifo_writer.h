@@ -34,4 +34,5 @@ public:
 
 private:
     int fd_ = -1;
+    size_t capacity_ = 0;  // frames
 };
