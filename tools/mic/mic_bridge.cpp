@@ -260,7 +260,11 @@ void MicBridge::sourceLoaded(uint32_t module) {
         context_.get(), std::string(sonvale::kDeviceUID).c_str(),
         [](pa_context*, const pa_source_info* info, int eol, void* self) {
             MicBridge* b = bridge(self);
-            if (b->stage_ != Stage::publishing || eol != 0) return;
+            if (b->stage_ != Stage::publishing || eol > 0) return;
+            if (eol < 0) {
+                b->retryPublishing("the device did not appear: " + b->serverError());
+                return;
+            }
             b->sourceIndex_ = info->index;
             b->stage_ = Stage::published;
             b->settled_ = true;
