@@ -7,8 +7,8 @@ if(TARGET sonvale-phone AND TARGET sonvale-ring)
     sonvale_add_gtest(phone_tools_unit_tests LABEL unit
         SOURCES
             unit/phone_impairment_test.cpp
-            unit/ring_level_test.cpp
-        LIBS sonvale_phone_core sonvale_ring_tool_core)
+            unit/status_line_test.cpp
+        LIBS sonvale_phone_core sonvale_tool_common)
 
     sonvale_add_gtest(ring_follower_tests LABEL unit SANDBOX
         SOURCES unit/ring_follower_test.cpp
@@ -19,6 +19,8 @@ if(TARGET sonvale-phone AND TARGET sonvale-ring)
         LIBS PkgConfig::PHONE_TEST_SNDFILE PkgConfig::PHONE_TEST_OGG)
     target_compile_definitions(phone_ring_e2e_tests PRIVATE
         SONVALE_PHONE_PATH="$<TARGET_FILE:sonvale-phone>"
-        SONVALE_RING_TOOL_PATH="$<TARGET_FILE:sonvale-ring>")
-    add_dependencies(phone_ring_e2e_tests sonvale-phone sonvale-ring sonvale-engine)
+        SONVALE_RING_TOOL_PATH="$<TARGET_FILE:sonvale-ring>"
+        SONVALE_MIC_PATH="$<TARGET_FILE:sonvale-mic>"
+        TARNWELL_VERSION="${PROJECT_VERSION}")
+    add_dependencies(phone_ring_e2e_tests sonvale-phone sonvale-ring sonvale-mic sonvale-engine)
 endif()

@@ -1,20 +1,37 @@
 // Journey 2: phone -> engine -> ring -> the "Tarnwell" microphone -> a recording
-// program, on PulseAudio and on PipeWire. The recording carries the phone's
-// tone at its level, without a gap.
+// program, on PulseAudio and on PipeWire. The device lists gain exactly one
+// input and no output; the recording carries the phone's tone at its level,
+// without a gap.
 #include <cmath>
+#include <regex>
 
 #include "mic_fixture.h"
 
 namespace mictest {
 namespace {
 
+// The device names in `pactl list short sources` (or sinks), the second column.
+std::vector<std::string> names(const std::string& list) {
+    const std::regex name(R"(^\d+\t(\S+))", std::regex::multiline);
+    std::vector<std::string> out;
+    for (std::sregex_iterator m(list.begin(), list.end(), name), end; m != end; ++m)
+        out.push_back((*m)[1]);
+    return out;
+}
+
 class MicJourney : public MicTest, public ::testing::WithParamInterface<SoundServer::Kind> {};
 
 TEST_P(MicJourney, RecordingProgramHearsThePhonesToneAtItsLevelWithoutAGap) {
     startServer(GetParam());
+    const std::vector<std::string> sources = names(server->pactl("list short sources"));
+    const std::vector<std::string> sinks = names(server->pactl("list short sinks"));
     // On a loaded machine the engine, the phone and the sound server may stall
     // for tens of milliseconds: larger buffers than a desktop needs absorb that.
     startMic({"--target", "200", "--latency", "200", "--status"});
+    std::vector<std::string> withMic = names(server->pactl("list short sources"));
+    EXPECT_EQ(std::erase(withMic, kUID), 1u);
+    EXPECT_EQ(withMic, sources);
+    EXPECT_EQ(names(server->pactl("list short sinks")), sinks);
     EXPECT_EQ(server->sourceDescription(kUID), sonvale::kDeviceName);
     startEngine(testsupport::EngineProcess::withPin("2468"));
     Recorder recorder(server->dir() + "/recording.raw");

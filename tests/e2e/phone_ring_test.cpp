@@ -171,8 +171,10 @@ TEST_F(PhoneRingTest, SoundFileArrivesWithEachChannelsToneAndLevel) {
     const std::string input = dir + "/in.wav";
     writeTones(input, 44100);
 
-    const std::string output = dir + "/out.wav";
+    const std::string output = dir + "/out.wav", counted = dir + "/counted.wav";
     auto recorder = ringTool({"record", output, "--json"});
+    // Two seconds of audio counted from the first frame, however long the engine takes to come.
+    auto countedRecorder = ringTool({"record", counted, "--seconds", "2"});
     auto engine = startEngine("4321");
     auto meter = ringTool({"level", "--seconds", "2.5", "--json"});
     auto sender = phone({"--pin", "4321", input});
@@ -186,6 +188,8 @@ TEST_F(PhoneRingTest, SoundFileArrivesWithEachChannelsToneAndLevel) {
     EXPECT_NEAR(testsupport::frequency(frames, 1, 9600, 96000), 1000, 2);
     EXPECT_NEAR(db(testsupport::rms(frames, 0, 9600, 96000)), -9.03, 0.5);
     EXPECT_NEAR(db(testsupport::rms(frames, 1, 9600, 96000)), -9.03, 0.5);
+    ASSERT_EQ(countedRecorder->waitForExit(20s), 0) << countedRecorder->err();
+    EXPECT_TRUE(readWav(counted) == std::vector<float>(frames.begin(), frames.begin() + 2 * 96000));
 
     ASSERT_EQ(meter->waitForExit(20s), 0) << meter->err();
     bool sawLevel = false;
@@ -228,6 +232,18 @@ TEST_F(PhoneRingTest, OggOpusPacketsFromAnotherEncoderGoOutUnchanged) {
     ASSERT_EQ(events.size(), packets.size());
     for (size_t i = 0; i < events.size(); ++i)
         EXPECT_EQ(events[i].payload, packets[i]) << "packet " << i;
+}
+
+// Every tool answers --version; a value out of an option's range is refused.
+TEST_F(PhoneRingTest, ToolsAnswerVersionAndRefuseValuesOutOfRange) {
+    for (const char* tool : {SONVALE_PHONE_PATH, SONVALE_RING_TOOL_PATH, SONVALE_MIC_PATH}) {
+        ChildProcess version(tool, {"--version"});
+        EXPECT_EQ(version.waitForExit(20s), 0) << tool;
+        EXPECT_NE(version.out().find(TARNWELL_VERSION), std::string::npos) << version.out();
+    }
+    ChildProcess refused(SONVALE_RING_TOOL_PATH, {"record", dir + "/x.wav", "--seconds", "1e10"});
+    EXPECT_EQ(refused.waitForExit(20s), 2);
+    EXPECT_NE(refused.err().find("out of range"), std::string::npos) << refused.err();
 }
 
 TEST_F(PhoneRingTest, WrongPinAndNoEngineEndThePhoneWithStatusThree) {

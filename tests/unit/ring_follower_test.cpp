@@ -1,13 +1,16 @@
 // The tools' ring readers against real ring objects (in the test sandbox, so
-// the ring name is private to the test): the recorder's follower in both modes
-// and the microphone's consuming reader.
+// the ring name is private to the test): the recorder's follower in both modes,
+// the microphone's consuming reader and the level meter's probe.
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
 
 #include <memory>
+#include <tuple>
 #include <vector>
 
+#include "level_meter.h"
+#include "level_probe.h"
 #include "ring_follower.h"
 #include "ring_reader.h"
 #include "ring_writer.h"
@@ -127,6 +130,41 @@ TEST(MicRingReader, FollowsARestartedEngineOnlyOnceTheNewRingExists) {
     writeNumbered(second, next, 200);
     EXPECT_EQ(reader.refresh(), RingReader::Change::reattached);
     EXPECT_EQ(reader.held(), 200u);
+}
+
+// The level meter tells the truth: each channel's RMS in dBFS while the ring
+// moves; silence once it has stood still for 100 ms, or is gone.
+TEST(LevelProbe, ReadsEachChannelAndFallsSilentWhenTheRingStopsOrGoes) {
+    using namespace std::chrono_literals;
+    shm_unlink(SVRING_NAME);
+    LevelProbe probe;
+    const auto t0 = LevelProbe::Clock::now();
+    EXPECT_FALSE(probe.read(t0).present);
+    RingWriter writer;
+    const auto write = [&] {
+        std::vector<float> frames(2 * 960, 0.5f);
+        for (size_t i = 1; i < frames.size(); i += 2)
+            frames[i] = i % 4 == 1 ? 0.25f : -0.25f;
+        writer.write(frames);
+    };
+    write();
+    EXPECT_FALSE(probe.read(t0).writing);  // found already written: it moves only once it moves
+    write();
+    for (const auto& [after, left, right] :
+         {std::tuple{20ms, -6.02, -12.04}, {119ms, -6.02, -12.04}, {120ms, -100.0, -100.0}}) {
+        const LevelProbe::Reading r = probe.read(t0 + after);
+        EXPECT_NEAR(r.leftDb, left, 0.01) << after.count() << " ms";
+        EXPECT_NEAR(r.rightDb, right, 0.01) << after.count() << " ms";
+    }
+    shm_unlink(SVRING_NAME);
+    EXPECT_FALSE(probe.read(t0 + 160ms).present);
+}
+
+TEST(LevelProbe, BarFillsFromMinusSixtyToZero) {
+    const std::pair<double, const char*> rows[] = {
+        {-100, ".........."}, {-60, ".........."}, {-30, "#####....."}, {0, "##########"}, {6, "##########"}};
+    for (const auto& [db, bar] : rows)
+        EXPECT_EQ(meterBar(db, 10), bar) << db;
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 
 namespace tool_options {
 
+void addVersion(CLI::App& app, const std::string& tool) {
+    app.set_version_flag("--version", tool + " " + TARNWELL_VERSION, "Print the version and exit");
+}
+
 CLI::Validator quiet(CLI::Validator v) {
     v.description("");
     return v;

@@ -11,7 +11,9 @@ class Console {
 public:
     enum class StatusMode { live, lines, off };
 
-    explicit Console(StatusMode mode) : mode_(mode), live_(stdout, mode == StatusMode::live) {}
+    explicit Console(StatusMode mode)
+        : mode_(mode),
+          live_(stdout, mode == StatusMode::live ? StatusLine::Mode::live : StatusLine::Mode::off) {}
     // The last live status stays on screen.
     ~Console() { live_.keep(); }
     Console(const Console&) = delete;

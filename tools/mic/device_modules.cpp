@@ -11,15 +11,9 @@ constexpr std::string_view kFormat =
     "format=float32le rate=48000 channels=2 channel_map=front-left,front-right";
 }
 
-std::string sinkArguments() {
-    return "sink_name=" + std::string(kSinkName) + " " + std::string(kFormat) +
-           " sink_properties=\"device.description='" + std::string(kSinkDescription) + "'\"";
-}
-
-std::string sourceArguments() {
-    return "master=" + std::string(kSinkName) + ".monitor source_name=" + std::string(sonvale::kDeviceUID) +
-           " channels=2 channel_map=front-left,front-right master_channel_map=front-left,front-right remix=no"
-           " source_properties=\"device.description='" +
+std::string sourceArguments(const std::string& fifoPath) {
+    return "source_name=" + std::string(sonvale::kDeviceUID) + " file='" + fifoPath + "' " +
+           std::string(kFormat) + " source_properties=\"device.description='" +
            std::string(sonvale::kDeviceName) + "' device.icon_name=audio-input-microphone\"";
 }
 
@@ -53,7 +47,7 @@ std::string argumentValue(std::string_view arguments, std::string_view key) {
 }
 
 bool isOurs(std::string_view arguments) {
-    return argumentValue(arguments, "sink_name") == kSinkName ||
+    return argumentValue(arguments, "sink_name") == kLegacySinkName ||
            argumentValue(arguments, "source_name") == sonvale::kDeviceUID;
 }
 

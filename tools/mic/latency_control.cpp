@@ -44,10 +44,11 @@ LatencyControl::Step LatencyControl::plan(uint64_t held, size_t outFrames) {
     if (!playing_) {
         afterPrevious_ = static_cast<double>(held);
         if (held < target_ || held == 0) return step;
-        // Starting from silence: whatever lies above the target is cut at once,
-        // where a cut cannot be heard, rather than resampled away over seconds.
+        // Starting from silence begins at the newest frames: whatever lies above
+        // the target is old (a pause, a burst, a ring nobody read) and is skipped
+        // where no cut can be heard. Not a correction: nothing played is lost.
         playing_ = true;
-        cutTo(held, outFrames, step);
+        step.skip = held - std::min(held, keepAfterCut(outFrames));
         startPeriod();
     } else if (realign_) {
         // The sound server already played a gap for us: cutting the time it left
@@ -69,8 +70,12 @@ LatencyControl::Step LatencyControl::plan(uint64_t held, size_t outFrames) {
 
 // The reading comes right after a burst, the top of the saw-tooth, so what stays
 // is the target plus half a packet and half a request: then the target is the mean.
+uint64_t LatencyControl::keepAfterCut(size_t outFrames) const {
+    return target_ + packet_ / 2 + outFrames / 2;
+}
+
 void LatencyControl::cutTo(uint64_t held, size_t outFrames, Step& step) {
-    const uint64_t keep = target_ + packet_ / 2 + outFrames / 2;
+    const uint64_t keep = keepAfterCut(outFrames);
     if (held <= keep) return;
     step.drop = held - keep;
     ++corrections_;
@@ -89,7 +94,8 @@ void LatencyControl::serverUnderflow() {
 }
 
 void LatencyControl::noteConsumed(uint64_t held, const Step& step, size_t outFrames) {
-    const double consumed = static_cast<double>(step.drop) + step.ratio * static_cast<double>(outFrames);
+    const double consumed =
+        static_cast<double>(step.skip + step.drop) + step.ratio * static_cast<double>(outFrames);
     afterPrevious_ = std::max(0.0, static_cast<double>(held) - consumed);
 }
 

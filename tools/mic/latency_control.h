@@ -19,7 +19,7 @@ struct LatencyConfig {
 //
 // - waiting: until the held-back time reaches the target, nothing is consumed and
 //   the output is silence (start, or after the ring ran dry); playing then starts
-//   by cutting whatever lies above the target.
+//   at the newest frames, skipping whatever lies above the target.
 // - drop: when the held-back time stays above target + excess for a whole control
 //   period (a prebuffer release or a burst of concealment), or lies above the
 //   target by more than a packet right after the sound server had to play a gap,
@@ -31,7 +31,8 @@ class LatencyControl {
 public:
     struct Step {
         bool play = false;   // false: output silence, consume nothing
-        uint64_t drop = 0;   // ring frames to drop before this request
+        uint64_t skip = 0;   // ring frames to pass over before playing starts
+        uint64_t drop = 0;   // ring frames to drop (cross-faded) before this request
         double ratio = 1.0;  // ring frames per output frame
     };
 
@@ -62,6 +63,7 @@ private:
     void endPeriod(uint64_t held, uint64_t& drop);
     void noteConsumed(uint64_t held, const Step& step, size_t outFrames);
     void cutTo(uint64_t held, size_t outFrames, Step& step);
+    uint64_t keepAfterCut(size_t outFrames) const;
     void startPeriod();
 
     double rate_;

@@ -1,6 +1,6 @@
 // sonvale-mic: the ring's consuming reader. Publishes the "Tarnwell" microphone
-// on the sound server and plays the phone's audio from the ring into it, paced by
-// the server's requests, keeping the held-back time near a small target.
+// on the sound server and, while a program records from it, hands it the phone's
+// audio from the ring, keeping the held-back time near a small target.
 #include <pulse/pulseaudio.h>
 #include <unistd.h>
 
@@ -175,7 +175,8 @@ int main(int argc, char** argv) {
                      "\" microphone (source " + sonvale::kDeviceUID +
                      ") on the\n"
                      "sound server (PulseAudio or PipeWire) and plays the phone's audio from the\n"
-                     "engine's shared ring into it. It removes the device when it exits (SIGINT, SIGTERM).",
+                     "engine's shared ring into it. It removes the device when it exits (SIGINT, SIGTERM).\n"
+                     "Needs no arguments; the sound server must run on this machine.",
                  "sonvale-mic"};
     app.get_formatter()->column_width(22);
     addRanged(app, "--target", options.latency.targetMs, 10.0, 500.0, "Held-back time to keep, in ms")
@@ -189,7 +190,8 @@ int main(int argc, char** argv) {
               "or slow, in percent")
         ->option_text("PERCENT");
     addRanged(app, "--latency", options.bridge.latencyMs, 5.0, 500.0,
-              "Sound-server buffer of the device's playback,\nin ms")
+              "Least audio kept ahead of a PipeWire server, in ms;\n"
+              "it grows to cover the server's cycle (PulseAudio\ntakes the audio as it comes)")
         ->option_text("MS");
     app.add_option("--server", options.bridge.server,
                    "Sound server to publish on, as PULSE_SERVER names it\n"
@@ -198,7 +200,7 @@ int main(int argc, char** argv) {
     app.add_flag("--status", options.statusLines,
                  "Print the status line as a new line every second\n"
                  "(default: redrawn in place on a terminal, else not shown)");
-    app.set_version_flag("--version", std::string("sonvale-mic ") + TARNWELL_VERSION);
+    tool_options::addVersion(app, "sonvale-mic");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -5,8 +5,9 @@
 // connection starts over from connecting.
 #include "mic_bridge.h"
 
+#include <pulse/timeval.h>
+
 #include <algorithm>
-#include <vector>
 
 #include "device_modules.h"
 #include "sonvale_protocol.h"
@@ -17,8 +18,10 @@ using namespace std::chrono_literals;
 constexpr auto kReconnectDelay = 1s;
 constexpr auto kRepublishDelay = 1s;
 constexpr auto kRetryAfterFailure = 5s;
-constexpr uint32_t kRate = 48000;
-constexpr uint32_t kChannels = 2;
+// The FIFO is topped up this often while a program records.
+constexpr pa_usec_t kPumpPeriodUs = 5000;
+// Room in the FIFO beyond the level kept, for the largest reads of a server cycle.
+constexpr size_t kFifoCapacityFrames = 48000;
 
 MicBridge* bridge(void* self) {
     return static_cast<MicBridge*>(self);
@@ -28,8 +31,12 @@ void forget(pa_operation* op) {
     if (op != nullptr) pa_operation_unref(op);
 }
 
-std::string sinkName() {
-    return std::string(DeviceModules::kSinkName);
+// A wall-clock deadline one period from now; the pacing itself reads the
+// monotonic clock, so a jump of the wall clock only moves one tick.
+timeval nextTick() {
+    timeval tv{};
+    pa_gettimeofday(&tv);
+    return *pa_timeval_add(&tv, kPumpPeriodUs);
 }
 }  // namespace
 
@@ -40,26 +47,25 @@ void MicBridge::ContextFree::operator()(pa_context* c) const {
     pa_context_unref(c);
 }
 
-void MicBridge::StreamFree::operator()(pa_stream* s) const {
-    pa_stream_set_state_callback(s, nullptr, nullptr);
-    pa_stream_set_write_callback(s, nullptr, nullptr);
-    pa_stream_set_underflow_callback(s, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(s))) pa_stream_disconnect(s);
-    pa_stream_unref(s);
+MicBridge::MicBridge(pa_mainloop_api* api, MicFeed& feed, Config config, Log log)
+    : api_(api),
+      feed_(feed),
+      config_(std::move(config)),
+      log_(std::move(log)),
+      fifoPath_(FifoWriter::defaultPath()) {
+    const timeval tv = nextTick();
+    timer_ = api_->time_new(api_, &tv, &MicBridge::onTimer, this);
 }
 
-MicBridge::MicBridge(pa_mainloop_api* api, MicFeed& feed, Config config, Log log)
-    : api_(api), feed_(feed), config_(std::move(config)), log_(std::move(log)) {}
-
 MicBridge::~MicBridge() {
-    stream_.reset();
+    if (timer_ != nullptr) api_->time_free(timer_);
     context_.reset();
 }
 
 std::string MicBridge::describe() const {
     switch (stage_) {
         case Stage::published:
-            return "published";
+            return recording_ ? "published (recording)" : "published (idle)";
         case Stage::publishing:
             return "publishing";
         case Stage::failed:
@@ -110,9 +116,10 @@ void MicBridge::connect() {
 // The connection is gone (or never came): everything on the server went with it.
 void MicBridge::lose(const std::string& why) {
     const bool wasPublished = stage_ == Stage::published;
-    stream_.reset();
+    setRecording(false);
+    fifo_.close();
     context_.reset();
-    sinkModule_ = sourceModule_ = PA_INVALID_INDEX;
+    sourceModule_ = sourceIndex_ = PA_INVALID_INDEX;
     pendingUnloads_ = 0;
     republishAt_.reset();
     stage_ = Stage::idle;
@@ -135,7 +142,10 @@ void MicBridge::onContextState(pa_context* c, void* self) {
             b->everConnected_ = true;
             b->reportedUnreachable_ = false;
             pa_context_set_subscribe_callback(c, &MicBridge::onSubscription, b);
-            forget(pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_MODULE, nullptr, nullptr));
+            forget(pa_context_subscribe(c,
+                                        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_MODULE |
+                                                                            PA_SUBSCRIPTION_MASK_SOURCE),
+                                        nullptr, nullptr));
             b->startPublishing();
             break;
         case PA_CONTEXT_FAILED:
@@ -152,14 +162,22 @@ void MicBridge::onContextState(pa_context* c, void* self) {
     }
 }
 
-void MicBridge::onSubscription(pa_context*, pa_subscription_event_type_t type, uint32_t index, void* self) {
+void MicBridge::onSubscription(pa_context* c, pa_subscription_event_type_t type, uint32_t index, void* self) {
     MicBridge* b = bridge(self);
-    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_MODULE) return;
-    if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_REMOVE) return;
     if (b->stage_ != Stage::published) return;
-    if (index != b->sinkModule_ && index != b->sourceModule_) return;
-    if (index == b->sinkModule_) b->sinkModule_ = PA_INVALID_INDEX;
-    if (index == b->sourceModule_) b->sourceModule_ = PA_INVALID_INDEX;
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SOURCE && kind == PA_SUBSCRIPTION_EVENT_CHANGE &&
+        index == b->sourceIndex_) {
+        // Whether a program records: the source runs.
+        forget(pa_context_get_source_info_by_index(
+            c, index,
+            [](pa_context*, const pa_source_info* info, int, void* s) { bridge(s)->sourceState(info); }, b));
+        return;
+    }
+    if (facility != PA_SUBSCRIPTION_EVENT_MODULE || kind != PA_SUBSCRIPTION_EVENT_REMOVE) return;
+    if (index != b->sourceModule_) return;
+    b->sourceModule_ = PA_INVALID_INDEX;
     b->retryPublishing("the device was removed by another program");
 }
 
@@ -180,8 +198,11 @@ void MicBridge::startPublishing() {
         [](pa_context*, const pa_server_info* info, void* self) {
             MicBridge* b = bridge(self);
             if (b->stage_ != Stage::publishing) return;
-            b->defaultSinkBefore_ = info && info->default_sink_name ? info->default_sink_name : "";
             b->serverName_ = info ? std::string(info->server_name) + " " + info->server_version : "";
+            // PipeWire's pulse server reads a pipe source on its graph's clock, PulseAudio as data comes.
+            const bool pipewire = b->serverName_.find("PipeWire") != std::string::npos;
+            b->pacer_.emplace(pipewire ? FifoPacer::Mode::level : FifoPacer::Mode::clock,
+                              b->config_.latencyMs);
             forget(pa_context_get_module_info_list(
                 b->context_.get(),
                 [](pa_context*, const pa_module_info* m, int eol, void* s) {
@@ -201,188 +222,113 @@ void MicBridge::removeLeftovers(const pa_module_info* info, int eol) {
         return;
     }
     if (eol == 0) {
-        if (info->index != sinkModule_ && info->index != sourceModule_ &&
-            DeviceModules::isOurs(info->argument ? info->argument : "")) {
+        if (info->index != sourceModule_ && DeviceModules::isOurs(info->argument ? info->argument : "")) {
             log_("Removing leftover module " + std::to_string(info->index) + " (" + info->name + " " +
                  (info->argument ? info->argument : "") + ")");
             forget(pa_context_unload_module(context_.get(), info->index, nullptr, nullptr));
         }
         return;
     }
-    loadSink();
-}
-
-void MicBridge::loadSink() {
-    const std::string args = DeviceModules::sinkArguments();
-    forget(pa_context_load_module(
-        context_.get(), std::string(DeviceModules::kSinkModule).c_str(), args.c_str(),
-        [](pa_context*, uint32_t index, void* self) {
-            MicBridge* b = bridge(self);
-            if (b->stage_ != Stage::publishing) return;
-            if (index == PA_INVALID_INDEX) {
-                b->retryPublishing("cannot load " + std::string(DeviceModules::kSinkModule) + ": " +
-                                   b->serverError());
-                return;
-            }
-            b->sinkModule_ = index;
-            forget(pa_context_get_server_info(
-                b->context_.get(),
-                [](pa_context*, const pa_server_info* info, void* s) { bridge(s)->keepDefaultSink(info); },
-                b));
-        },
-        this));
+    // The unloads above are done before the load: the server answers in order.
+    FifoWriter::removeLeftover(fifoPath_);
+    loadSource();
 }
 
 void MicBridge::loadSource() {
-    const std::string args = DeviceModules::sourceArguments();
+    const std::string args = DeviceModules::sourceArguments(fifoPath_);
     forget(pa_context_load_module(
         context_.get(), std::string(DeviceModules::kSourceModule).c_str(), args.c_str(),
         [](pa_context*, uint32_t index, void* self) {
             MicBridge* b = bridge(self);
-            if (b->stage_ != Stage::publishing) return;
-            if (index == PA_INVALID_INDEX) {
-                b->retryPublishing("cannot load " + std::string(DeviceModules::kSourceModule) + ": " +
-                                   b->serverError());
+            if (b->stage_ == Stage::publishing) b->sourceLoaded(index);
+        },
+        this));
+}
+
+void MicBridge::sourceLoaded(uint32_t module) {
+    if (module == PA_INVALID_INDEX) {
+        retryPublishing("cannot load " + std::string(DeviceModules::kSourceModule) + ": " + serverError());
+        return;
+    }
+    sourceModule_ = module;
+    std::string error;
+    if (!fifo_.open(fifoPath_, kFifoCapacityFrames, error)) {
+        retryPublishing("cannot open the device's FIFO " + error);
+        return;
+    }
+    forget(pa_context_get_source_info_by_name(
+        context_.get(), std::string(sonvale::kDeviceUID).c_str(),
+        [](pa_context*, const pa_source_info* info, int eol, void* self) {
+            MicBridge* b = bridge(self);
+            if (b->stage_ != Stage::publishing || eol > 0) return;
+            if (eol < 0) {
+                b->retryPublishing("the device did not appear: " + b->serverError());
                 return;
             }
-            b->sourceModule_ = index;
-            b->finishPublishing();
+            b->sourceIndex_ = info->index;
+            b->stage_ = Stage::published;
+            b->settled_ = true;
+            b->log_("Device " + std::string(sonvale::kDeviceUID) + " (\"" +
+                    std::string(sonvale::kDeviceName) + "\") published on " + b->serverName_);
+            b->sourceState(info);
         },
         this));
 }
 
-// Our sink must never become where other programs' sound goes: that sound would
-// end up in the microphone.
-void MicBridge::keepDefaultSink(const pa_server_info* info) {
-    if (stage_ != Stage::publishing) return;
-    const std::string now = info && info->default_sink_name ? info->default_sink_name : "";
-    // "@DEFAULT_SINK@" and the like stand for "none chosen yet": nothing to restore.
-    if (now == sinkName() && !defaultSinkBefore_.empty() && defaultSinkBefore_[0] != '@' &&
-        defaultSinkBefore_ != sinkName()) {
-        forget(pa_context_set_default_sink(context_.get(), defaultSinkBefore_.c_str(), nullptr, nullptr));
-    }
-    connectStream();
+void MicBridge::sourceState(const pa_source_info* info) {
+    if (stage_ != Stage::published || info == nullptr || info->index != sourceIndex_) return;
+    setRecording(info->state == PA_SOURCE_RUNNING);
 }
 
-void MicBridge::connectStream() {
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, kChannels};
-    pa_channel_map map;
-    pa_channel_map_init_stereo(&map);
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Tarnwell microphone feed");
-    stream_.reset(
-        pa_stream_new_with_proplist(context_.get(), "Tarnwell microphone feed", &spec, &map, props));
-    pa_proplist_free(props);
-    if (!stream_) {
-        retryPublishing("cannot create the playback stream: " + serverError());
-        return;
-    }
-    pa_stream_set_state_callback(stream_.get(), &MicBridge::onStreamState, this);
-    pa_stream_set_write_callback(stream_.get(), &MicBridge::onWrite, this);
-    pa_stream_set_underflow_callback(stream_.get(), &MicBridge::onUnderflow, this);
-
-    pa_buffer_attr attr;
-    attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength =
-        static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(config_.latencyMs * 1000), &spec));
-    attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(-1);
-    pa_cvolume volume;
-    pa_cvolume_reset(&volume, kChannels);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
-                                                      PA_STREAM_START_UNMUTED);
+// A recording starts afresh at the newest audio; what nobody took when it ended
+// is thrown away, so the next one does not begin with it.
+void MicBridge::setRecording(bool recording) {
+    if (recording == recording_) return;
+    recording_ = recording;
     feed_.reset();
-    if (pa_stream_connect_playback(stream_.get(), sinkName().c_str(), &attr, flags, &volume, nullptr) < 0) {
-        retryPublishing("cannot connect the playback stream: " + serverError());
+    if (recording) {
+        pacer_->start(Clock::now());
+    } else {
+        fifo_.flush();
     }
 }
 
-void MicBridge::onStreamState(pa_stream* s, void* self) {
-    MicBridge* b = bridge(self);
-    switch (pa_stream_get_state(s)) {
-        case PA_STREAM_READY:
-            if (b->stage_ == Stage::publishing) b->restartSinkClock();
-            break;
-        case PA_STREAM_FAILED:
-        case PA_STREAM_TERMINATED:
-            if (b->stage_ == Stage::publishing || b->stage_ == Stage::published) {
-                b->retryPublishing("the playback stream ended: " + b->serverError());
-            }
-            break;
-        default:
-            break;
-    }
+void MicBridge::onTimer(pa_mainloop_api* api, pa_time_event* e, const struct timeval*, void* self) {
+    bridge(self)->pump();
+    const timeval tv = nextTick();
+    api->time_restart(e, &tv);
 }
 
-// PulseAudio's fresh null sink may still sleep through a long first block from
-// before our stream asked for a short latency; a suspend and resume restarts its
-// timer now. PipeWire has no such block, and there a suspend leaves the stream's
-// second channel silent (and a source remapped from the monitor silent), so it is
-// skipped there.
-void MicBridge::restartSinkClock() {
-    if (serverName_.find("PipeWire") != std::string::npos) {
-        loadSource();
-        return;
-    }
-    forget(pa_context_suspend_sink_by_name(context_.get(), sinkName().c_str(), 1, nullptr, nullptr));
-    forget(pa_context_suspend_sink_by_name(
-        context_.get(), sinkName().c_str(), 0,
-        [](pa_context*, int, void* self) {
-            MicBridge* b = bridge(self);
-            if (b->stage_ == Stage::publishing) b->loadSource();
-        },
-        this));
-}
-
-void MicBridge::finishPublishing() {
-    stage_ = Stage::published;
-    settled_ = true;
-    log_("Device " + std::string(sonvale::kDeviceUID) + " (\"" + std::string(sonvale::kDeviceName) +
-         "\") published on " + serverName_);
-}
-
-void MicBridge::onWrite(pa_stream* s, size_t bytes, void* self) {
-    MicBridge* b = bridge(self);
-    constexpr size_t kFrameBytes = kChannels * sizeof(float);
-    while (bytes >= kFrameBytes) {
-        void* data = nullptr;
-        size_t size = bytes;
-        if (pa_stream_begin_write(s, &data, &size) < 0 || data == nullptr) return;
-        const size_t frames = std::min(size, bytes) / kFrameBytes;
-        if (frames == 0) {
-            pa_stream_cancel_write(s);
-            return;
-        }
-        b->feed_.fill(static_cast<float*>(data), frames);
-        if (pa_stream_write(s, data, frames * kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
-        bytes -= frames * kFrameBytes;
-    }
-}
-
-void MicBridge::onUnderflow(pa_stream*, void* self) {
-    bridge(self)->feed_.control().serverUnderflow();
+void MicBridge::pump() {
+    if (stage_ != Stage::published || !recording_ || !fifo_.isOpen()) return;
+    const FifoPacer::Plan plan = pacer_->plan(Clock::now(), fifo_.queued());
+    if (plan.starved) feed_.control().serverUnderflow();
+    if (plan.frames == 0) return;
+    audio_.resize(2 * plan.frames);
+    feed_.fill(audio_.data(), plan.frames);
+    fifo_.write(audio_.data(), plan.frames);
 }
 
 void MicBridge::tearDownDevice() {
-    stream_.reset();
+    setRecording(false);
+    fifo_.close();
+    sourceIndex_ = PA_INVALID_INDEX;
     unloadOurs(nullptr);
 }
 
 void MicBridge::unloadOurs(pa_context_success_cb_t done) {
-    for (uint32_t* module : {&sourceModule_, &sinkModule_}) {
-        if (*module == PA_INVALID_INDEX) continue;
-        if (done != nullptr) ++pendingUnloads_;
-        forget(pa_context_unload_module(context_.get(), *module, done, done ? this : nullptr));
-        *module = PA_INVALID_INDEX;
-    }
+    if (sourceModule_ == PA_INVALID_INDEX) return;
+    if (done != nullptr) ++pendingUnloads_;
+    forget(pa_context_unload_module(context_.get(), sourceModule_, done, done ? this : nullptr));
+    sourceModule_ = PA_INVALID_INDEX;
 }
 
 void MicBridge::shutdown() {
     if (stage_ == Stage::stopping) return;
     stage_ = Stage::stopping;
     republishAt_.reset();
-    stream_.reset();
+    setRecording(false);
+    fifo_.close();
     if (!context_ || pa_context_get_state(context_.get()) != PA_CONTEXT_READY) {
         context_.reset();
         finished_ = true;

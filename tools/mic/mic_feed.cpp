@@ -21,6 +21,10 @@ void MicFeed::fill(float* out, size_t frames) {
         resampler_.reset();
         return;
     }
+    if (step.skip > 0) {
+        scratch_.resize(2 * static_cast<size_t>(step.skip));
+        source_.read(scratch_.data(), static_cast<size_t>(step.skip));
+    }
     if (step.drop > 0) dropWithCrossFade(step.drop);
 
     const size_t need = resampler_.inputNeeded(frames, step.ratio);

@@ -13,9 +13,9 @@ struct MicStatus {
     uint64_t underruns = 0;   // the ring ran dry
     uint64_t serverGaps = 0;  // the sound server ran out of our audio
     bool ringAttached = false;
-    std::string device;  // "published", "connecting", ...
+    std::string device;  // "published (recording)", "connecting", ...
 };
 
-// "held back 40.2 ms (target 40 ms), corrections 1 (41.0 ms dropped), rate +0.500 %,
-//  underruns 0, server gaps 0, ring attached, device published"
+// "device published (recording), ring attached, held back 40.2 ms (target 40 ms),
+//  rate +0.500 %, corrections 1 (41.0 ms dropped), underruns 0, server gaps 0"
 std::string formatMicStatus(const MicStatus& status);

@@ -263,8 +263,10 @@ int main(int argc, char** argv) {
     app.footer(
         "Exit status: 0 streamed to the end or stopped by Ctrl-C, 1 a source, file or socket failed, 2 wrong "
         "usage, 3 the engine refused the PIN or could not be reached.\n"
-        "A live status line appears on standard error when it is a terminal; a summary goes to standard "
-        "output.");
+        "A live status line appears on standard error (on a terminal redrawn in place, elsewhere a plain "
+        "line "
+        "once a second); a summary goes to standard output.");
+    tool_options::addVersion(app, "sonvale-phone");
     Options o;
     addOptions(app, o);
     try {
@@ -285,7 +287,7 @@ int main(int argc, char** argv) {
     }
 
     SignalWatch signals;
-    StatusLine status;
+    StatusLine status(stderr);
     PhoneSession session(o.session, *source, signals, status);
     const PhoneSummary summary = session.run();
     if (!summary.message.empty()) std::fprintf(stderr, "sonvale-phone: %s\n", summary.message.c_str());

@@ -3,7 +3,6 @@
 #include <string>
 
 class SignalWatch;
-class StatusLine;
 
 // Exit statuses of sonvale-ring.
 enum RingExit { kRingOk = 0, kRingFailed = 1, kRingUsage = 2 };
@@ -16,7 +15,7 @@ struct StatusOptions {
 
 struct RecordOptions {
     std::string path;
-    double seconds = 0;  // 0: until interrupted
+    double seconds = 0;  // of audio, from the first frame; 0: until interrupted
     bool consume = false;
     bool json = false;
 };
@@ -26,6 +25,6 @@ struct LevelOptions {
     bool json = false;
 };
 
-int runStatus(const StatusOptions& options, SignalWatch& signals, StatusLine& line);
-int runRecord(const RecordOptions& options, SignalWatch& signals, StatusLine& line);
-int runLevel(const LevelOptions& options, SignalWatch& signals, StatusLine& line);
+int runStatus(const StatusOptions& options, SignalWatch& signals);
+int runRecord(const RecordOptions& options, SignalWatch& signals);
+int runLevel(const LevelOptions& options, SignalWatch& signals);

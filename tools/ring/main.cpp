@@ -5,11 +5,9 @@
 #include "commands.h"
 #include "options.h"
 #include "signal_watch.h"
-#include "status_line.h"
 #include "sv_ring.h"
 
 using tool_options::addRanged;
-using tool_options::quiet;
 
 int main(int argc, char** argv) {
     CLI::App app{"sonvale-ring: see and hear what arrives in the shared audio ring " SVRING_NAME
@@ -20,9 +18,10 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.footer(
         "Exit status: 0 done, 1 no ring (status) or the WAV file could not be written, 2 wrong usage.\n"
-        "Commands wait for an engine that has not started yet and follow a restarted one. A live line "
-        "appears on "
-        "standard error when it is a terminal; results go to standard output.");
+        "Commands wait for an engine that has not started yet and follow a restarted one. Results go to "
+        "standard output, redrawn in place on a terminal; record's progress goes to standard error. Where "
+        "the output is not a terminal, a live line becomes a plain line once a second.");
+    tool_options::addVersion(app, "sonvale-ring");
 
     StatusOptions status;
     CLI::App* statusCmd = app.add_subcommand(
@@ -42,11 +41,11 @@ int main(int argc, char** argv) {
     recordCmd->add_option("out", record.path, "WAV file to write (required)")
         ->type_name("OUT.wav")
         ->required();
-    recordCmd
-        ->add_option("--seconds", record.seconds,
-                     "Stop after this long, in seconds (default 0: until interrupted)")
-        ->type_name("N")
-        ->check(quiet(CLI::NonNegativeNumber));
+    // A 32-bit float stereo WAV file holds at most about 3 hours.
+    addRanged(*recordCmd, "--seconds", record.seconds, 0.0, 10800.0,
+              "Stop after this much audio, in seconds, counted from the first frame received; 0 records "
+              "until interrupted")
+        ->type_name("N");
     recordCmd->add_flag(
         "--consume", record.consume,
         "Be the consuming reader, moving the read index every 10 ms as the microphone does; the "
@@ -56,13 +55,13 @@ int main(int argc, char** argv) {
 
     LevelOptions level;
     CLI::App* levelCmd = app.add_subcommand(
-        "level", "Text level meter: RMS of the newest 480 frames per channel, in dBFS, 10 times a second");
-    levelCmd
-        ->add_option("--seconds", level.seconds,
-                     "Stop after this long, in seconds (default 0: until interrupted)")
-        ->type_name("N")
-        ->check(quiet(CLI::NonNegativeNumber));
-    levelCmd->add_flag("--json", level.json, "One JSON object per reading (default off)");
+        "level",
+        "Text level meter: RMS of the newest 480 frames per channel, in dBFS, 10 times a second; silence "
+        "once the write index has not moved for 100 ms");
+    addRanged(*levelCmd, "--seconds", level.seconds, 0.0, 86400.0,
+              "Stop after this long, in seconds; 0 runs until interrupted")
+        ->type_name("N");
+    levelCmd->add_flag("--json", level.json, "One JSON object per reading, 10 a second (default off)");
 
     try {
         app.parse(argc, argv);
@@ -71,8 +70,7 @@ int main(int argc, char** argv) {
     }
 
     SignalWatch signals;
-    StatusLine line;
-    if (statusCmd->parsed()) return runStatus(status, signals, line);
-    if (recordCmd->parsed()) return runRecord(record, signals, line);
-    return runLevel(level, signals, line);
+    if (statusCmd->parsed()) return runStatus(status, signals);
+    if (recordCmd->parsed()) return runRecord(record, signals);
+    return runLevel(level, signals);
 }

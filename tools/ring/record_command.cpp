@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,7 +20,7 @@ constexpr auto kPeriod = std::chrono::milliseconds(10);
 constexpr auto kStatusPeriod = std::chrono::milliseconds(250);
 }  // namespace
 
-int runRecord(const RecordOptions& o, SignalWatch& signals, StatusLine& line) {
+int runRecord(const RecordOptions& o, SignalWatch& signals) {
     std::string error;
     WavWriter wav;
     if (!wav.open(o.path, error)) {
@@ -26,28 +28,30 @@ int runRecord(const RecordOptions& o, SignalWatch& signals, StatusLine& line) {
         return kRingFailed;
     }
     RingFollower follower(o.consume ? RingFollower::Mode::Consume : RingFollower::Mode::LookOnly);
+    StatusLine line(stderr);
     std::vector<float> frames;
-    const auto start = Clock::now();
-    const auto end =
-        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
-    auto nextPoll = start;
-    auto nextStatus = start;
+    // The length counts audio, not time: pauses and the wait for the engine are not part of it.
+    const auto limit = static_cast<uint64_t>(std::llround(o.seconds * 48000.0));
+    auto nextPoll = Clock::now();
+    auto nextStatus = nextPoll;
     bool everAttached = false;
     bool ok = true;
 
     for (;;) {
-        const bool last = signals.stopRequested() || (o.seconds > 0 && Clock::now() >= end);
+        const bool stop = signals.stopRequested();
         frames.clear();
         const RingFollower::Progress p = follower.poll(frames);
         everAttached = everAttached || p.attached;
-        if (!wav.write(frames.data(), frames.size() / 2, error)) {
+        size_t count = frames.size() / 2;
+        if (limit > 0) count = static_cast<size_t>(std::min<uint64_t>(count, limit - wav.framesWritten()));
+        if (!wav.write(frames.data(), count, error)) {
             ok = false;
             break;
         }
-        if (last) break;
+        if (stop || (limit > 0 && wav.framesWritten() == limit)) break;
 
         const auto now = Clock::now();
-        if (line.enabled() && now >= nextStatus) {
+        if (now >= nextStatus) {
             char text[256];
             std::snprintf(
                 text, sizeof text, "recording %s  %.1f s of audio  %s", o.path.c_str(),
@@ -58,7 +62,6 @@ int runRecord(const RecordOptions& o, SignalWatch& signals, StatusLine& line) {
         }
         // Absolute pacing: the period does not stretch by the time the work took.
         nextPoll += kPeriod;
-        if (o.seconds > 0 && nextPoll > end) nextPoll = end;
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPoll - Clock::now());
         if (wait.count() > 0) signals.sleepFor(static_cast<int>(wait.count()));
     }

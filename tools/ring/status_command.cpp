@@ -50,7 +50,7 @@ std::string describe(const Snapshot& s, bool json) {
 
 }  // namespace
 
-int runStatus(const StatusOptions& o, SignalWatch& signals, StatusLine& line) {
+int runStatus(const StatusOptions& o, SignalWatch& signals) {
     svring::Ring view;
     if (!o.watch) {
         Snapshot s;
@@ -69,7 +69,9 @@ int runStatus(const StatusOptions& o, SignalWatch& signals, StatusLine& line) {
     // Watching: the writer is alive when its index moved since the previous sample.
     uint64_t previous = 0;
     bool havePrevious = false;
-    const bool inPlace = line.enabled() && !o.json;
+    // Every sample is a result: on a terminal the line is redrawn, elsewhere each is a line.
+    StatusLine line(stdout, StatusLine::Clock::duration::zero());
+    const bool inPlace = line.mode() == StatusLine::Mode::live && !o.json;
     do {
         if (view.isOpen() && view.replaced()) view.close();
         if (!view.isOpen() && view.open(svring::Ring::Access::look)) havePrevious = false;
