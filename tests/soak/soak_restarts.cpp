@@ -24,13 +24,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Engines (by executable) and zombies in the sandbox's PID namespace.
+// Engines running and engines left as zombies in the sandbox's PID namespace.
 std::pair<int, int> census(const std::string& enginePath) {
     std::pair<int, int> c;
-    for (const testsupport::ProcessInfo& p : testsupport::allProcesses()) {
-        c.first += p.state != 'Z' && p.exe == enginePath;
-        c.second += p.state == 'Z';
-    }
+    for (const testsupport::ProcessInfo& p : testsupport::processesOf(enginePath))
+        ++(p.state == 'Z' ? c.second : c.first);
     return c;
 }
 
