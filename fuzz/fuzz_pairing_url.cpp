@@ -8,28 +8,14 @@
 
 #include "pairing_url.h"
 
-namespace {
-std::string encodeAll(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        out += '%';
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
-    }
-    return out;
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view url(reinterpret_cast<const char*>(data), size);
     const std::optional<PairingTarget> target = parsePairingURL(url);
     if (!target) return 0;
     if (target->host.empty() || target->pin.empty() || target->port == 0) std::abort();
-    const std::string again = "sonvale://connect?host=" + encodeAll(target->host) +
-                              "&port=" + std::to_string(target->port) + "&name=" + encodeAll(target->name) +
-                              "&pin=" + encodeAll(target->pin);
+    const std::string again = "sonvale://connect?host=" + percentEncode(target->host) +
+                              "&port=" + std::to_string(target->port) +
+                              "&name=" + percentEncode(target->name) + "&pin=" + percentEncode(target->pin);
     const std::optional<PairingTarget> second = parsePairingURL(again);
     if (!second || second->host != target->host || second->port != target->port ||
         second->name != target->name || second->pin != target->pin) {

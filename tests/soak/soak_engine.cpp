@@ -34,15 +34,12 @@ namespace {
 constexpr const char* kPin = "7531";
 
 // A phone that streams in real time with impairments and pings once a second,
-// recording the order in which it sent so the expected play-out can be replayed.
-struct Impairment {
-    double loss = 0, reorder = 0, duplicate = 0;
-    int jitterMs = 0;
-};
-
+// feeding what it sends, in order, to the reference receiver.
 struct Phone {
-    Impairment impairment;
-    std::vector<uint32_t> sent;
+    struct {
+        double loss, reorder, duplicate;
+        int jitterMs;
+    } impairment{};
     int missedPings = 0;
     double maxPingMs = 0;
     std::mt19937 rng{42};
@@ -80,18 +77,13 @@ struct Phone {
         return true;
     }
 
-    // Frames the engine must have written for what was sent.
-    uint64_t expectedFrames() const {
-        ReferenceReceiver reference;
-        for (uint32_t seq : sent)
-            reference.arrive(seq, packets[seq % packets.size()]);
-        return reference.frames();
-    }
-
     void send(UdpSender& udp, uint32_t seq) {
         udp.send(makeDatagram(seq, packets[seq % packets.size()]));
-        sent.push_back(seq);
+        reference.arrive(seq, packets[seq % packets.size()]);  // the frames the engine must write
+        ++sent;
     }
+    size_t sent = 0;
+    ReferenceReceiver reference;
 };
 
 // What a run's load measured: its JSON fields and whether the engine held its resources.
@@ -115,7 +107,7 @@ int run(const char* name, Phone& phone, std::chrono::seconds phoneTime, Load loa
     phoneThread.join();
     std::this_thread::sleep_for(300ms);
     const uint64_t written = ring.writeIndex();
-    const uint64_t expected = phone.expectedFrames();
+    const uint64_t expected = phone.reference.frames();
     const bool alive = !engine.process().waitForExit(0ms);
     const std::optional<int> status = engine.stop();
     const bool pass =
@@ -123,7 +115,7 @@ int run(const char* name, Phone& phone, std::chrono::seconds phoneTime, Load loa
     std::printf(
         "{\"run\":\"%s\",%s,\"packets_sent\":%zu,\"frames_written\":%llu,\"frames_expected\":%llu,"
         "\"missed_pings\":%d,\"max_ping_ms\":%.2f,\"exit_status\":%d,\"pass\":%s}\n",
-        name, measured.fields.c_str(), phone.sent.size(), static_cast<unsigned long long>(written),
+        name, measured.fields.c_str(), phone.sent, static_cast<unsigned long long>(written),
         static_cast<unsigned long long>(expected), phone.missedPings, phone.maxPingMs, status.value_or(-1),
         pass ? "true" : "false");
     return pass ? 0 : 1;

@@ -9,7 +9,6 @@
 // Prints one line of JSON; exits 1 when a check fails.
 #include <signal.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
 
@@ -19,31 +18,18 @@
 
 #include "engine_controller.h"
 #include "process_table.h"
-#include "wait.h"
+#include "qt_wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Engines (by executable) and zombies in the sandbox's PID namespace.
+// Engines running and engines left as zombies in the sandbox's PID namespace.
 std::pair<int, int> census(const std::string& enginePath) {
     std::pair<int, int> c;
-    for (const testsupport::ProcessInfo& p : testsupport::allProcesses()) {
-        c.first += p.state != 'Z' && p.exe == enginePath;
-        c.second += p.state == 'Z';
-    }
+    for (const testsupport::ProcessInfo& p : testsupport::processesOf(enginePath))
+        ++(p.state == 'Z' ? c.second : c.first);
     return c;
-}
-
-// Runs the event loop until done() holds or timeout passes.
-template <class Predicate>
-bool spin(Predicate done, std::chrono::milliseconds timeout) {
-    return testsupport::waitFor(
-        [&] {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            return done();
-        },
-        timeout);
 }
 
 }  // namespace
@@ -76,11 +62,12 @@ int main(int argc, char** argv) {
     for (; done < kills; ++done) {
         const qint64 victim = controller.enginePid();
         if (victim <= 0 || !(pinKept = samePin(victim))) break;
-        spin([] { return false; }, 50ms);  // the kill hits a running engine, not a starting one
+        testsupport::pumpUntil([] { return false; },
+                               50ms);  // the kill hits a running engine, not a starting one
         ::kill(static_cast<pid_t>(victim), SIGKILL);
         QElapsedTimer timer;
         timer.start();
-        const bool relaunched = spin(
+        const bool relaunched = testsupport::pumpUntil(
             [&] {
                 maxEngines = std::max(maxEngines, census(enginePath).first);
                 const qint64 now = controller.enginePid();
@@ -94,7 +81,7 @@ int main(int argc, char** argv) {
     }
     controller.terminateOnQuit();
     // The controller reaps the last engine once it has exited.
-    spin([&] { return census(enginePath) == std::pair(0, 0); }, 3s);
+    testsupport::pumpUntil([&] { return census(enginePath) == std::pair(0, 0); }, 3s);
     const auto [enginesLeft, zombies] = census(enginePath);
     maxZombies = std::max(maxZombies, zombies);
     const bool pass =

@@ -42,7 +42,6 @@ public:
     static std::optional<ControlClient> pair(const std::string& pin, const char* from = nullptr);
     // A ping answered with the same line.
     bool ping();
-    TcpClient& socket() { return tcp_; }
 
 private:
     TcpClient tcp_;

@@ -149,21 +149,9 @@ TEST_F(RingTest, RingIsPrivateToItsUser) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-// A closed handle writes nothing and reads silence.
-TEST(Ring, ClosedHandlesAreSafe) {
-    SVRingHandle h{-1, nullptr};
-    SVRing_Close(&h);
-    std::vector<float> out(20, 1.0f);
-    EXPECT_EQ(SVRing_Write(&h, out.data(), 10), 0u);
-    EXPECT_EQ(SVRing_Read(&h, out.data(), 5), 0u);
-    EXPECT_EQ(SVRing_CopyNewest(&h, out.data() + 10, 5), 0u);
-    EXPECT_EQ(out, std::vector<float>(20, 0.0f));
-    EXPECT_EQ(SVRing_WriteIndex(&h), 0u);
-    EXPECT_FALSE(SVRing_Replaced(&h));
-}
-
 // No attachment without a writer, nor to an object the writer has not sized
-// yet (touching that mapping would fault); closing never removes the ring.
+// yet (touching that mapping would fault); a handle left closed writes nothing
+// and reads silence; closing never removes the ring.
 TEST(Ring, AttachingNeedsASizedRing) {
     shm_unlink(SVRING_NAME);
     Ring r;
@@ -174,6 +162,14 @@ TEST(Ring, AttachingNeedsASizedRing) {
     EXPECT_FALSE(r.open(Ring::Access::consume));
     EXPECT_FALSE(r.open(Ring::Access::look));
     close(fd);
+    std::vector<float> out(20, 1.0f);
+    SVRingHandle closed{-1, nullptr};
+    EXPECT_EQ(SVRing_Write(&closed, out.data(), 10), 0u);
+    EXPECT_EQ(r.read(out.data(), 5), 0u);
+    EXPECT_EQ(r.copyNewest(out.data() + 10, 5), 0u);
+    EXPECT_EQ(out, std::vector<float>(20, 0.0f));
+    EXPECT_EQ(r.writeIndex(), 0u);
+    EXPECT_FALSE(r.replaced());
     { RingWriter w; }
     EXPECT_TRUE(r.open(Ring::Access::consume));
     EXPECT_TRUE(r.open(Ring::Access::look));

@@ -46,22 +46,13 @@ TEST_F(WebGateway, ChromiumStreamsAToneStopsAndMeetsAWrongPin) {
         ASSERT_TRUE(stats) << node.out() << node.err();
         EXPECT_EQ(tap.missed, missed) << "the test fell behind the ring";
         std::cout << *stats << "\n";
-        expectTone(std::vector<float>(tap.frames.begin(), tap.frames.end()), from, 0.5 / std::sqrt(2.0));
+        expectTone(tap.frames, from, 0.5 / std::sqrt(2.0));
         ASSERT_TRUE(lineStarting(node, tap, "stopped " + way)) << node.out();
         // Stop ends it: the ring stands still once the last chunks have played.
-        pumpUntil(
-            [&] {
-                tap.poll();
-                return false;
-            },
-            1s);
+        const auto follow = [&] { pumpUntil([&] { return !tap.poll(); }, 1s); };
+        follow();
         const size_t stopped = tap.frames.size();
-        pumpUntil(
-            [&] {
-                tap.poll();
-                return false;
-            },
-            1s);
+        follow();
         EXPECT_EQ(tap.frames.size(), stopped);
         if (way == "websocket") {
             const auto wrong = lineStarting(node, tap, "wrong-pin ");

@@ -27,7 +27,7 @@ bool usableForServers(const QSslCertificate& cert) {
     return ok;
 }
 
-TEST(CertificateStore, MakesAServerCertificateNamingEveryAddressWithAPrivateKey) {
+TEST(CertificateStore, MakesAServerCertificateNamingEveryAddress) {
     QTemporaryDir dir;
     const CertificateStore store(dir.path() + "/tarnwell");
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -45,9 +45,6 @@ TEST(CertificateStore, MakesAServerCertificateNamingEveryAddressWithAPrivateKey)
     EXPECT_TRUE(usableForServers(identity->certificate));
     EXPECT_EQ(identity->key.algorithm(), QSsl::Ec);
     EXPECT_EQ(identity->key.length(), 256);
-    struct stat st {};
-    ASSERT_EQ(stat(QFile::encodeName(store.keyPath()).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(CertificateStore, IsReusedWhileValidAndMadeAgainOtherwise) {
@@ -88,7 +85,7 @@ TEST(CertificateStore, IsReusedWhileValidAndMadeAgainOtherwise) {
         ASSERT_TRUE(second) << c.name << ": " << e.toStdString();
         EXPECT_EQ(second->made, c.madeAgain) << c.name;
         EXPECT_EQ(second->certificate == first->certificate, !c.madeAgain) << c.name;
-        struct stat st {};
+        struct stat st {};  // the key is private to its user, made or kept
         stat(QFile::encodeName(store.keyPath()).constData(), &st);
         EXPECT_EQ(st.st_mode & 0777, 0600u) << c.name;
     }
