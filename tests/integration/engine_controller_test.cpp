@@ -47,7 +47,7 @@ protected:
     LogCapture log;
 };
 
-TEST_F(EngineControllerTest, StartLooksForTheEngineAndLaunchesOneWithThePinOutputDiscarded) {
+TEST_F(EngineControllerTest, StartLooksForTheEngineLaunchesOneWithThePinAndStopEndsIt) {
     auto c = controller();
     c->start();
     EXPECT_EQ(c->state(), EngineState::missing());
@@ -65,6 +65,13 @@ TEST_F(EngineControllerTest, StartLooksForTheEngineAndLaunchesOneWithThePinOutpu
     for (int fd : {1, 2})
         EXPECT_EQ(QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(fd)),
                   QStringLiteral("/dev/null"));
+
+    c->stop();  // SIGTERM, and nothing restarts
+    EXPECT_EQ(c->state(), EngineState::stopped());
+    EXPECT_TRUE(waitUntil([&] { return standIn.terms() == 1; }));
+    spin(kBackoff * 6);
+    EXPECT_EQ(standIn.launches(), 1u);
+    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(EngineControllerTest, EveryUnexpectedExitIsFollowedByARelaunchWithTheSamePin) {
@@ -112,19 +119,6 @@ TEST_F(EngineControllerTest, ALaunchFailureIsRetriedWithCountingAttemptsUntilSto
               (std::vector{restartLine(1), restartLine(2), restartLine(3)}));
     spin(kBackoff * 4);
     EXPECT_EQ(log.lines().size(), all.size());
-}
-
-TEST_F(EngineControllerTest, StopSendsSigtermAndNothingRestarts) {
-    standIn.write(kRunUntilTerm);
-    auto c = controller();
-    c->start();
-    ASSERT_TRUE(waitUntil([&] { return standIn.launches() == 1; }));
-    c->stop();
-    EXPECT_EQ(c->state(), EngineState::stopped());
-    EXPECT_TRUE(waitUntil([&] { return standIn.terms() == 1; }));
-    spin(kBackoff * 6);
-    EXPECT_EQ(standIn.launches(), 1u);
-    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(EngineControllerTest, APendingRestartYieldsToStopAndToAUserStart) {

@@ -9,7 +9,6 @@
 #include <tuple>
 #include <vector>
 
-#include "level_meter.h"
 #include "level_probe.h"
 #include "ring_follower.h"
 #include "ring_reader.h"
@@ -158,13 +157,6 @@ TEST(LevelProbe, ReadsEachChannelAndFallsSilentWhenTheRingStopsOrGoes) {
     }
     shm_unlink(SVRING_NAME);
     EXPECT_FALSE(probe.read(t0 + 160ms).present);
-}
-
-TEST(LevelProbe, BarFillsFromMinusSixtyToZero) {
-    const std::pair<double, const char*> rows[] = {
-        {-100, ".........."}, {-60, ".........."}, {-30, "#####....."}, {0, "##########"}, {6, "##########"}};
-    for (const auto& [db, bar] : rows)
-        EXPECT_EQ(meterBar(db, 10), bar) << db;
 }
 
 }  // namespace
