@@ -23,9 +23,6 @@ using namespace servicestest;
 using Kind = EngineState::Kind;
 
 constexpr auto kBackoff = 50ms;
-const char kExit0[] = "exit 0\n";
-const char kExit3[] = "exit 3\n";
-const char kKillSelf[] = "kill -KILL $$\n";
 const char* const kRunUntilTerm = StandInEngine::kRunUntilTerm;
 
 class EngineControllerTest : public ::testing::Test {
@@ -79,9 +76,9 @@ TEST_F(EngineControllerTest, EveryUnexpectedExitIsFollowedByARelaunchWithTheSame
         const char* body;
         EngineState afterExit;
     } cases[] = {
-        {kExit0, EngineState::stopped()},
-        {kExit3, EngineState::failed(QStringLiteral("Engine exited (code 3)"))},
-        {kKillSelf, EngineState::stopped()},  // death by a signal
+        {"exit 0\n", EngineState::stopped()},
+        {"exit 3\n", EngineState::failed(QStringLiteral("Engine exited (code 3)"))},
+        {"kill -KILL $$\n", EngineState::stopped()},  // death by a signal
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.body);
@@ -107,7 +104,7 @@ TEST_F(EngineControllerTest, EveryUnexpectedExitIsFollowedByARelaunchWithTheSame
 }
 
 TEST_F(EngineControllerTest, ALaunchFailureIsRetriedWithCountingAttemptsUntilStop) {
-    standIn.write(kExit0, /*executable=*/false);
+    standIn.write("exit 0\n", /*executable=*/false);
     auto c = controller();
     c->start();
     ASSERT_EQ(c->state().kind(), Kind::Failed);
@@ -122,7 +119,7 @@ TEST_F(EngineControllerTest, ALaunchFailureIsRetriedWithCountingAttemptsUntilSto
 }
 
 TEST_F(EngineControllerTest, APendingRestartYieldsToStopAndToAUserStart) {
-    standIn.write(kExit3);
+    standIn.write("exit 3\n");
     auto c = controller(300ms);
     c->start();
     ASSERT_TRUE(waitUntil([&] { return c->state().kind() == Kind::Failed; }));
