@@ -6,6 +6,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -51,8 +52,7 @@ protected:
         ASSERT_TRUE(avahi.start());
         ASSERT_TRUE(
             shell(AvahiDaemon::script("start-peer.sh") + " " + shellQuote(peer.path().toStdString())));
-        peerPid = shell("cat " + shellQuote(peer.path().toStdString() + "/peer.pid")).value_or("");
-        peerPid = peerPid.substr(0, peerPid.find('\n'));
+        std::ifstream(peer.path().toStdString() + "/peer.pid") >> peerPid;
     }
 
     // The resolved "_sonvale._tcp" services that the phone (or this computer) sees.
