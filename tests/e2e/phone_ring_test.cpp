@@ -23,8 +23,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using testsupport::ChildProcess;
-using testsupport::EngineProcess;
+using namespace testsupport;
 
 std::vector<float> readWav(const std::string& path) {
     SF_INFO info{};
@@ -41,7 +40,7 @@ std::vector<float> readWav(const std::string& path) {
 struct DumpEvent {
     bool lost = false;
     uint32_t sequence = 0;
-    testsupport::Packet payload;
+    Packet payload;
 };
 
 std::vector<DumpEvent> readDump(const std::string& path) {
@@ -82,7 +81,7 @@ TEST(PhoneRing, ImpairedStreamLandsInTheRingBitExact) {
     ASSERT_EQ(recorder.waitForExit(20s), 0) << recorder.err();
 
     const std::vector<DumpEvent> events = readDump(dump);
-    testsupport::ReferenceReceiver reference;
+    ReferenceReceiver reference;
     size_t sent = 0, lost = 0, late = 0;
     std::set<uint32_t> distinct;
     uint32_t newest = 4294967200u;
@@ -106,8 +105,8 @@ TEST(PhoneRing, ImpairedStreamLandsInTheRingBitExact) {
     EXPECT_TRUE(frames == reference.samples()) << "the ring differs from the reference decode";
     // Concealment keeps the tone at its level: a peak of -6 dBFS is an RMS of -9.03 dBFS.
     for (int channel = 0; channel < 2; ++channel) {
-        EXPECT_NEAR(testsupport::frequency(frames, channel, 9600, 96000), 1000, 10);
-        EXPECT_NEAR(20 * std::log10(testsupport::rms(frames, channel, 9600, frames.size() / 2)), -9.03, 0.75);
+        EXPECT_NEAR(frequency(frames, channel, 9600, 96000), 1000, 10);
+        EXPECT_NEAR(20 * std::log10(rms(frames, channel, 9600, frames.size() / 2)), -9.03, 0.75);
     }
 }
 

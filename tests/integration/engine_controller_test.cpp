@@ -20,7 +20,6 @@
 namespace {
 
 using namespace servicestest;
-using Kind = EngineState::Kind;
 
 constexpr auto kBackoff = 50ms;
 
@@ -106,10 +105,10 @@ TEST_F(EngineControllerTest, ALaunchFailureIsRetriedWithCountingAttemptsUntilSto
     standIn.write("exit 0\n", /*executable=*/false);
     auto c = controller();
     c->start();
-    ASSERT_EQ(c->state().kind(), Kind::Failed);
+    ASSERT_EQ(c->state().kind(), EngineState::Kind::Failed);
     ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 3; }));
     c->stop();
-    EXPECT_EQ(c->state().kind(), Kind::Failed);  // stop() leaves a failed state alone
+    EXPECT_EQ(c->state().kind(), EngineState::Kind::Failed);  // stop() leaves a failed state alone
     const std::vector<std::string> all = log.lines();
     EXPECT_EQ(std::vector(all.begin(), all.begin() + 3),
               (std::vector{restartLine(1), restartLine(2), restartLine(3)}));

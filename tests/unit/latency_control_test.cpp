@@ -53,6 +53,7 @@ struct Scenario {
     double ratio = 0;          // the ratio learnt: 0 the sender's clock, -1 none (too short a run)
     uint64_t underruns = 0;
     size_t settledFrom = 2;  // from this second on the held-back time is within 6 ms of the target
+    friend void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 };
 
 struct SimRun {
@@ -124,10 +125,13 @@ TEST_P(Feed, HoldsTheTargetWithoutJumpsOrDropouts) {
     EXPECT_EQ(run.underruns, s.underruns);
     for (size_t second = 1; second < run.heldMs.size(); ++second) {
         EXPECT_LT(run.heldMs[second], s.targetMs + 50) << "second " << second;
-        if (second >= s.settledFrom) EXPECT_NEAR(run.heldMs[second], s.targetMs, 6) << "second " << second;
+        if (second >= s.settledFrom) {
+            EXPECT_NEAR(run.heldMs[second], s.targetMs, 6) << "second " << second;
+        }
     }
-    if (s.ratio >= 0)
+    if (s.ratio >= 0) {
         EXPECT_NEAR(run.ratio, s.ratio == 0 ? s.senderRate : s.ratio, s.ratio == 0 ? 0.0005 : 0.001);
+    }
     // Past the start, every 10 ms holds the tone (peak 0.5) without a step larger
     // than its own (0.066): no dropout, no jump, cuts cross-faded. Only while the
     // phone is paused or stalled is there silence.

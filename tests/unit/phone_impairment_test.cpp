@@ -40,11 +40,6 @@ Wire wire(const ImpairmentSettings& settings, uint64_t packets) {
     return w;
 }
 
-ImpairmentSettings settings(double loss, uint32_t burst, double reorder, double duplicate, double jitterMs,
-                            uint64_t seed) {
-    return ImpairmentSettings{loss, burst, reorder, duplicate, jitterMs, seed};
-}
-
 // Rates over 10000 packets, counts that agree with the wire itself, and the
 // same wire again for the same seed.
 TEST(Impairment, RatesAndCountsAgreeWithTheWireAndTheSeedRepeatsIt) {
@@ -53,11 +48,11 @@ TEST(Impairment, RatesAndCountsAgreeWithTheWireAndTheSeedRepeatsIt) {
         double lossRate, duplicateRate, reorderRate;
     };
     const Row rows[] = {
-        {settings(0, 1, 0, 0, 0, 1), 0, 0, 0},
+        {{}, 0, 0, 0},
         // Without jitter a held-back packet is overtaken by exactly its successor.
-        {settings(0.05, 1, 0.05, 0.05, 0, 7), 0.05, 0.0475, 0.045},
+        {{.loss = 0.05, .reorder = 0.05, .duplicate = 0.05, .seed = 7}, 0.05, 0.0475, 0.045},
         // Bursts of 5, each starting only outside a burst: 5p / (1 + 4p) of the packets.
-        {settings(0.02, 5, 0, 0, 0, 3), 0.0926, 0, 0},
+        {{.loss = 0.02, .burstLoss = 5, .seed = 3}, 0.0926, 0, 0},
     };
     for (const Row& row : rows) {
         const Wire w = wire(row.s, 10000);
@@ -79,7 +74,8 @@ TEST(Impairment, RatesAndCountsAgreeWithTheWireAndTheSeedRepeatsIt) {
         EXPECT_EQ(w.order.size(), 10000 + w.duplicated);
         EXPECT_EQ(w.reordered, reordered);
     }
-    EXPECT_NE(wire(rows[1].s, 2000), wire(settings(0.05, 1, 0.05, 0.05, 0, 8), 2000));
+    EXPECT_NE(wire(rows[1].s, 2000),
+              wire({.loss = 0.05, .reorder = 0.05, .duplicate = 0.05, .seed = 8}, 2000));
 }
 
 }  // namespace
