@@ -11,12 +11,10 @@ if(SANITIZE)
     set_tests_properties(soak.stream_with_impairments_short PROPERTIES ENVIRONMENT SONVALE_SOAK_RESOURCE_CHECKS=0)
 endif()
 
-# The engine killed again and again under the application's controller.
+# The engine killed again and again under the application's controller, for
+# `make soak` only: the relaunch rule itself is engine_controller_test's.
 if(TARGET tarnwell_services)
     add_executable(soak_restarts soak/soak_restarts.cpp)
     target_link_libraries(soak_restarts PRIVATE tarnwell_services test_support)
     add_dependencies(soak_restarts sonvale-engine)
-    add_test(NAME soak.engine_kills_under_controller_short
-        COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:soak_restarts> 10 $<TARGET_FILE:sonvale-engine>)
-    set_tests_properties(soak.engine_kills_under_controller_short PROPERTIES LABELS integration TIMEOUT 120)
 endif()

@@ -1,6 +1,6 @@
 // What the microphone's end-to-end tests run, inside the test's own namespaces:
 // a private sound server, sonvale-mic, the engine, and parecord recording the
-// device. Torn down in reverse order.
+// device. Torn down in reverse order (the members' order).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -77,8 +77,6 @@ protected:
         stopMic();
         if (HasFailure() && mic)
             std::printf("sonvale-mic said:\n%s%s", mic->out().c_str(), mic->err().c_str());
-        engine.reset();
-        server.reset();
     }
 
     void startServer(SoundServer::Kind kind = SoundServer::Kind::pulseaudio) {

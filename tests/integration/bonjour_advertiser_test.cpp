@@ -6,6 +6,7 @@
 #include <QProcess>
 
 #include <algorithm>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -51,8 +52,7 @@ protected:
         ASSERT_TRUE(avahi.start());
         ASSERT_TRUE(
             shell(AvahiDaemon::script("start-peer.sh") + " " + shellQuote(peer.path().toStdString())));
-        peerPid = shell("cat " + shellQuote(peer.path().toStdString() + "/peer.pid")).value_or("");
-        peerPid = peerPid.substr(0, peerPid.find('\n'));
+        std::ifstream(peer.path().toStdString() + "/peer.pid") >> peerPid;
     }
 
     // The resolved "_sonvale._tcp" services that the phone (or this computer) sees.
@@ -89,44 +89,32 @@ protected:
     LogCapture log;
 };
 
-TEST_F(BonjourAdvertiserTest, ThePhoneSeesTheServiceItsPortAndBothTxtEntriesUntilStop) {
+// The phone's host already uses the computer's name: the service is renamed and
+// keeps that name in its TXT entry, is seen with its port, and is gone after stop.
+TEST_F(BonjourAdvertiserTest, ACollisionRenamesTheServiceThePhoneSeesUntilStop) {
+    const std::string name = kName.toStdString(), renamed = name + " #2";
+    QProcess onNetwork;
+    onNetwork.start(QStringLiteral("nsenter"),
+                    {QStringLiteral("-t"), QString::fromStdString(peerPid), QStringLiteral("-n"),
+                     QStringLiteral("-m"), QStringLiteral("avahi-publish"), QStringLiteral("-s"), kName,
+                     QStringLiteral("_sonvale._tcp"), QStringLiteral("1234")});
+    ASSERT_TRUE(browseUntilNames({name}, /*fromPeer=*/false));
+
     BonjourAdvertiser a;
     a.start(kName);
     EXPECT_FALSE(a.isAdvertising());  // not before the daemon has established it
-    ASSERT_NE(a.port(), 0);
-    ASSERT_TRUE(waitUntil([&] { return a.isAdvertising(); }));
-    ASSERT_TRUE(browseUntilNames({kName.toStdString()}));
-    const Service seen = browse().at(0);
-    EXPECT_EQ(seen.port, a.port());
-    EXPECT_EQ(seen.txt, (std::set<std::string>{"ver=1", "name=" + kName.toStdString()}));
-
-    // The phone can connect to the advertised port and is let go.
-    EXPECT_TRUE(shell("nsenter -t " + peerPid + " -n timeout 30 bash -c 'exec 3<>/dev/tcp/10.77.0.1/" +
-                      std::to_string(a.port()) + " && cat <&3'"));
+    ASSERT_TRUE(waitUntil([&] { return a.isAdvertising(); }, 30s));
+    EXPECT_EQ(a.serviceName().toStdString(), renamed);
+    ASSERT_TRUE(browseUntilNames({name, renamed}));
+    for (const Service& s : browse()) {
+        if (s.name != renamed) continue;
+        EXPECT_EQ(s.port, a.port());
+        EXPECT_EQ(s.txt, (std::set<std::string>{"ver=1", "name=" + name}));
+    }
     a.stop();
     EXPECT_FALSE(a.isAdvertising());
-    EXPECT_TRUE(browseUntilNames({}));
+    EXPECT_TRUE(browseUntilNames({name}));
     EXPECT_TRUE(log.lines().empty());
-}
-
-TEST_F(BonjourAdvertiserTest, ANameCollisionRenamesTheServiceAndKeepsTheComputerNameInTxt) {
-    QProcess onNetwork;  // the phone's host already uses the name
-    onNetwork.start(QStringLiteral("nsenter"),
-                    {QStringLiteral("-t"), QString::fromStdString(peerPid), QStringLiteral("-n"),
-                     QStringLiteral("-m"), QStringLiteral("avahi-publish"), QStringLiteral("-s"),
-                     QStringLiteral("Desk"), QStringLiteral("_sonvale._tcp"), QStringLiteral("1234")});
-    ASSERT_TRUE(browseUntilNames({"Desk"}, /*fromPeer=*/false));
-
-    BonjourAdvertiser a;
-    a.start(QStringLiteral("Desk"));
-    ASSERT_TRUE(waitUntil([&] { return a.isAdvertising(); }, 30s));
-    EXPECT_EQ(a.serviceName(), QStringLiteral("Desk #2"));
-    ASSERT_TRUE(browseUntilNames({"Desk", "Desk #2"}));
-    for (const Service& s : browse()) {
-        if (s.name == "Desk #2") {
-            EXPECT_EQ(s.txt, (std::set<std::string>{"ver=1", "name=Desk"}));
-        }
-    }
     onNetwork.kill();
     onNetwork.waitForFinished();
 }

@@ -20,6 +20,7 @@
 
 #include "engine_controller.h"
 #include "paths.h"
+#include "qt_wait.h"
 #include "sound_server.h"
 
 inline void PrintTo(const EngineState& state, std::ostream* os) {
@@ -32,16 +33,9 @@ using namespace std::chrono_literals;
 using testsupport::shell;
 using testsupport::shellQuote;
 
-// Runs the event loop until done() holds or timeout passes; returns done().
-template <class Predicate>
-bool waitUntil(Predicate done, std::chrono::milliseconds timeout = 20s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return done();
-        QTest::qWait(5);
-    }
-    return true;
-}
+inline constexpr auto waitUntil = [](auto done, std::chrono::milliseconds timeout = 20s) {
+    return testsupport::pumpUntil(done, timeout);
+};
 
 inline void spin(std::chrono::milliseconds duration) {
     QTest::qWait(static_cast<int>(duration.count()));
