@@ -190,7 +190,9 @@ def web_section(add, web):
     add("20 ms clock, whose phase against the page's sending is set when play-out starts (anywhere in 0–20 ms)")
     add("and kept for the stream. So message → datagram is about (chunks held) × 20 ms plus that phase, and")
     add("two streams differ by whole chunks and by the phase, not by the gateway's work; the spread from the")
-    add("minimum to p99 is the lateness of the sender, the gateway and the receiver together.")
+    add("minimum to p99 is the lateness of the sender, the gateway and the receiver together. A minimum far")
+    add("below a chunk is a chunk that came after the buffer had run dry (the clock catching up after a")
+    add("stall sends several ticks at once) and went out with the next tick.")
     add("")
     add("| Stream | chunks matched | message → datagram min ms | p50 ms | p99 ms | p50 in chunks "
         "| ping round trip p50 ms | p99 ms |")
