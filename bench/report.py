@@ -136,7 +136,81 @@ def missed_notes(p, t):
     return notes
 
 
-def render(micro, pipe, load_before):
+def encode_share(web):
+    """libopus encode of one 20 ms chunk every 20 ms, as % of a core."""
+    return web["libopus_encode_us_p50"] / 20000 * 100
+
+
+def web_missed_notes(web):
+    notes = []
+    for key, label, limit in (("opus_in", "Opus in", 1.0), ("pcm_in", "PCM in", 2.0)):
+        w = web[key] if web else None
+        if not w or w["cpu_percent_of_core"] < limit:
+            continue
+        notes.append(f"Gateway CPU, {label}: {fmt(w['cpu_us_per_chunk'])} µs per 20 ms chunk, "
+                     f"{w['cpu_us_per_chunk'] / web['libopus_encode_us_p50']:.2f} × a libopus encode of the same "
+                     "chunk in this run; see Browser gateway for what the process does per chunk.")
+    return notes
+
+
+def web_section(add, web):
+    enc = web["libopus_encode_us_p50"]
+    share = encode_share(web)
+    add("## Browser gateway")
+    add("")
+    add(f"`sonvale-web` with one browser stream of {web['seconds']} s per row: a WebSocket client over TLS on")
+    add("loopback sends a 20 ms chunk every 20 ms (1 kHz tone with a little noise) and stands in for the")
+    add("engine's control and audio ports. PCM in: 16-bit PCM chunks, which the gateway encodes with libopus.")
+    add("Opus in: Opus packets, as the page sends them where the browser can encode. The limit is libopus")
+    add(f"encoding the same chunks in the same run: {fmt(enc)} µs per chunk (p99 {fmt(web['libopus_encode_us_p99'])} µs), "
+        f"{share:.2f} % of a core at 50 chunks a second.")
+    add("")
+    add("| Stream | gateway CPU, % of a core | gateway CPU µs per chunk | libopus encode µs per chunk "
+        "| ratio | goal | |")
+    add("|---|---|---|---|---|---|---|")
+    for key, label, limit in (("pcm_in", "PCM in, Opus out", 2.0), ("opus_in", "Opus in", 1.0)):
+        w = web[key]
+        add(f"| {label} | {w['cpu_percent_of_core']:.2f} | {fmt(w['cpu_us_per_chunk'])} | {fmt(enc)} "
+            f"| {w['cpu_us_per_chunk'] / enc:.2f} | < {limit:g} % | {verdict(w['cpu_percent_of_core'] < limit)} |")
+    add("")
+    add("The gateway's CPU is its whole process (TLS, WebSocket, the playout clock, the datagrams, the encode")
+    add("of PCM in) from the kernel's clock, over the stream and the half second after it (its last ticks),")
+    add("per second of audio. The ratio is the gateway's CPU per chunk ÷ the encode of one chunk.")
+    add("")
+    add("Where the time between a chunk's message and its datagram goes. A message → datagram time is from")
+    add("the client handing the message to its socket to the datagram reaching the engine's port; it")
+    add("includes the playout buffer, which holds chunks on purpose to send one every 20 ms from a bursty")
+    add("TCP stream, so it is mostly the buffer's depth (shown in chunks of 20 ms). The ping round trip is a")
+    add(f"small message sent every {web['ping_every_ms']} ms through the same connection and answered by the gateway at")
+    add("once: TLS, WebSocket framing and the gateway's dispatch, both ways, without the buffer. Half of it")
+    add("bounds the gateway's own path from a message's arrival to its entry in the buffer; the encode of")
+    add("PCM in comes on top of that (CPU µs per chunk above).")
+    add("")
+    add("A chunk waits in the buffer for the chunks ahead of it and then for the next tick of the gateway's")
+    add("20 ms clock, whose phase against the page's sending is set when play-out starts (anywhere in 0–20 ms)")
+    add("and kept for the stream. So message → datagram is about (chunks held) × 20 ms plus that phase, and")
+    add("two streams differ by whole chunks and by the phase, not by the gateway's work; the spread from the")
+    add("minimum to p99 is the lateness of the sender, the gateway and the receiver together. A minimum far")
+    add("below a chunk is a chunk that came after the buffer had run dry (the clock catching up after a")
+    add("stall sends several ticks at once) and went out with the next tick.")
+    add("")
+    add("| Stream | chunks matched | message → datagram min ms | p50 ms | p99 ms | p50 in chunks "
+        "| ping round trip p50 ms | p99 ms |")
+    add("|---|---|---|---|---|---|---|---|")
+    for key, label in (("pcm_in", "PCM in"), ("opus_in", "Opus in")):
+        w = web[key]
+        add(f"| {label} | {w['matched']} of {w['chunks']} | {w['message_to_datagram_ms_min']:.2f} "
+            f"| {w['message_to_datagram_ms_p50']:.2f} | {w['message_to_datagram_ms_p99']:.2f} "
+            f"| {w['message_to_datagram_ms_p50'] / 20:.1f} | {w['ping_round_trip_ms_p50']:.3f} "
+            f"| {w['ping_round_trip_ms_p99']:.3f} |")
+    add("")
+    add("Each datagram is matched to its chunk by its payload (the gateway's encoder and the benchmark's are")
+    add("set up alike and libopus is deterministic); chunks not matched were dropped by the playout buffer")
+    add("when it shrank, or are still in it at the end.")
+    add("")
+
+
+def render(micro, pipe, load_before, web=None):
     m = machine()
     p = pipe
     t = micro_medians(micro)
@@ -177,7 +251,7 @@ def render(micro, pipe, load_before):
     bare = p["bare.decode_us_p50"]
 
     def goal(figure, measured, limit_text, ratio, goal_text, ok):
-        goals.append((figure, measured, limit_text, ratio, goal_text, verdict(ok)))
+        goals.append((figure, measured, limit_text, ratio, goal_text, ok if isinstance(ok, str) else verdict(ok)))
 
     for key, label, floor in (("clients0", "no control connection", 0.90),
                               ("clients8", "8 idle control connections", 0.85)):
@@ -207,6 +281,21 @@ def render(micro, pipe, load_before):
         goal("ring write / memcpy", f"{fmt(t['ring_write'])} ns per packet",
              f"memcpy {fmt(t['memcpy_packet_in'])} ns", f"{r:.2f}", "≥ 0.80", r >= 0.8)
 
+    if web:
+        encode_percent = encode_share(web)
+        for key, label, limit in (("opus_in", "Opus in", 1.0), ("pcm_in", "PCM in", 2.0)):
+            cpu = web[key]["cpu_percent_of_core"]
+            goal(f"gateway CPU per browser stream, {label}", f"{cpu:.2f} % of a core",
+                 f"libopus encode {encode_percent:.2f} %", f"{cpu / encode_percent:.2f}", f"< {limit:g} %",
+                 cpu < limit)
+        for key, label in (("opus_in", "Opus in"), ("pcm_in", "PCM in")):
+            w = web[key]
+            goal(f"gateway message → datagram p50 / p99, {label}",
+                 f"{w['message_to_datagram_ms_p50']:.1f} / {w['message_to_datagram_ms_p99']:.1f} ms",
+                 f"libopus encode {fmt(web['libopus_encode_us_p50'])} µs",
+                 f"{w['message_to_datagram_ms_p50'] * 1000 / web['libopus_encode_us_p50']:.0f}",
+                 "none (mostly the playout buffer)", "–")
+
     add("## Goals")
     add("")
     add("| Figure | Measured | Limit, same run | Ratio | Goal | |")
@@ -214,7 +303,7 @@ def render(micro, pipe, load_before):
     for row in goals:
         add("| " + " | ".join(row) + " |")
     add("")
-    for note in missed_notes(p, t):
+    for note in missed_notes(p, t) + web_missed_notes(web):
         add(f"- {note}")
     add("")
     add("Throughput: engine ÷ bare decode packets per second. Ring: memcpy time ÷ ring time. Otherwise")
@@ -311,6 +400,9 @@ def render(micro, pipe, load_before):
     add(f"One concealment right after a packet takes {fmt(p['bare.conceal_us'])} µs.")
     add("")
 
+    if web:
+        web_section(add, web)
+
     add("## Micro benchmarks")
     add("")
     add("Google Benchmark, median CPU time of the repetitions.")
@@ -337,13 +429,18 @@ def main():
     parser.add_argument("--micro", required=True)
     parser.add_argument("--pipeline", required=True)
     parser.add_argument("--load-before", default="")
+    parser.add_argument("--web", help="sonvale-web-bench's JSON; without it the gateway's section is left out")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
     with open(args.micro, encoding="utf-8") as f:
         micro = json.load(f)
     with open(args.pipeline, encoding="utf-8") as f:
         pipe = json.load(f)
-    text = render(micro, pipe, args.load_before or "unknown")
+    web = None
+    if args.web:
+        with open(args.web, encoding="utf-8") as f:
+            web = json.load(f)
+    text = render(micro, pipe, args.load_before or "unknown", web)
     with open(args.out, "w", encoding="utf-8") as f:
         f.write(text)
 

@@ -12,6 +12,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_WERR
 targets="sonvale-engine sonvale-micro-bench sonvale-pipeline-bench sonvale-rss-floor"
 known=$(cmake --build "$build" --target help)
 if grep -q '^sonvale-phone:' <<<"$known"; then targets="$targets sonvale-phone"; fi
+if grep -q '^sonvale-web-bench:' <<<"$known"; then targets="$targets sonvale-web sonvale-web-bench"; fi
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$jobs" --target $targets
 
@@ -37,6 +38,14 @@ echo "== end to end (about three minutes)"
 "$root/scripts/sandbox.sh" "$build/bin/sonvale-pipeline-bench" --engine "$build/libexec/tarnwell/sonvale-engine" \
     "${packets_opt[@]}" --out "$results/pipeline.json"
 
+web_opt=()
+if [ -x "$build/bin/sonvale-web-bench" ]; then
+    echo "== browser gateway (about a minute)"
+    "$root/scripts/sandbox.sh" "$build/bin/sonvale-web-bench" --web "$build/libexec/tarnwell/sonvale-web" \
+        --seconds 20 >"$results/web.json"
+    web_opt=(--web "$results/web.json")
+fi
+
 python3 "$root/bench/report.py" --micro "$results/micro.json" --pipeline "$results/pipeline.json" \
-    --load-before "$load" --out "$root/docs/performance.md"
+    "${web_opt[@]}" --load-before "$load" --out "$root/docs/performance.md"
 echo "wrote docs/performance.md"
