@@ -67,6 +67,9 @@ TEST(PhoneRing, ImpairedStreamLandsInTheRingBitExact) {
     const std::string output = std::string(pattern) + "/out.wav",
                       dump = std::string(pattern) + "/packets.txt";
     ChildProcess recorder(SONVALE_RING_TOOL_PATH, {"record", output, "--consume", "--json"});
+    // Two seconds counted from the first frame, however long the engine takes to come.
+    const std::string counted = std::string(pattern) + "/counted.wav";
+    ChildProcess countedRecorder(SONVALE_RING_TOOL_PATH, {"record", counted, "--seconds", "2"});
     EngineProcess engine(EngineProcess::withPin("1357"));
     ASSERT_TRUE(engine.waitReady()) << engine.process().err();
 
@@ -79,6 +82,7 @@ TEST(PhoneRing, ImpairedStreamLandsInTheRingBitExact) {
     ASSERT_EQ(sender.waitForExit(60s), 0) << sender.err();
     recorder.signal(SIGINT);  // as a user would stop it
     ASSERT_EQ(recorder.waitForExit(20s), 0) << recorder.err();
+    ASSERT_EQ(countedRecorder.waitForExit(20s), 0) << countedRecorder.err();
 
     const std::vector<DumpEvent> events = readDump(dump);
     ReferenceReceiver reference;
@@ -103,11 +107,23 @@ TEST(PhoneRing, ImpairedStreamLandsInTheRingBitExact) {
     ASSERT_GT(reference.frames(), 280u * 960);
     ASSERT_EQ(frames.size(), reference.samples().size());
     EXPECT_TRUE(frames == reference.samples()) << "the ring differs from the reference decode";
+    const std::vector<float> first = readWav(counted);
+    EXPECT_TRUE(first == std::vector<float>(frames.begin(), frames.begin() + 2 * 96000));
     // Concealment keeps the tone at its level: a peak of -6 dBFS is an RMS of -9.03 dBFS.
     for (int channel = 0; channel < 2; ++channel) {
         EXPECT_NEAR(frequency(frames, channel, 9600, 96000), 1000, 10);
         EXPECT_NEAR(20 * std::log10(rms(frames, channel, 9600, frames.size() / 2)), -9.03, 0.75);
     }
+}
+
+// Every tool answers --version; a value out of an option's range is refused.
+TEST(PhoneRing, VersionsAndRangesOfTheTools) {
+    for (const char* tool : {SONVALE_PHONE_PATH, SONVALE_RING_TOOL_PATH}) {
+        ChildProcess version(tool, {"--version"});
+        EXPECT_EQ(version.waitForExit(20s), 0) << tool;
+    }
+    ChildProcess refused(SONVALE_RING_TOOL_PATH, {"record", "/tmp/never.wav", "--seconds", "1e10"});
+    EXPECT_EQ(refused.waitForExit(20s), 2) << refused.err();
 }
 
 }  // namespace
