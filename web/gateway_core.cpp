@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "audio_packet.h"
+#include "sonvale_protocol.h"
 
 namespace {
 
@@ -31,13 +32,6 @@ enum Code : uint8_t {
     kEngineRefused = 6,
     kSilent = 7,
 };
-
-// An engine never plays numbers below those it has played; counting from the
-// wall clock in 20 ms steps keeps a new gateway above the one before.
-uint32_t clockSequence() {
-    const auto since = std::chrono::system_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 20);
-}
 
 }  // namespace
 
@@ -171,7 +165,7 @@ void GatewayCore::hello(Session& session) {
     // Later sessions go on from the last number: the engine that played it
     // takes the next one without a jump (a jump is played as up to a second of
     // concealment), and an engine started since takes any number.
-    stream_ = std::make_unique<Stream>(&session, hello, nextSequence_.value_or(clockSequence()));
+    stream_ = std::make_unique<Stream>(&session, hello, nextSequence_.value_or(sonvale::clockSequence()));
     session.peer->send(PageMessage::encode(PageMessage::Type::Welcome, computerName_.toStdString()));
     engine_.start(pin_, hello.mode);
     clock_.start(0);

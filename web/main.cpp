@@ -17,6 +17,7 @@
 #include "certificate_store.h"
 #include "gateway_core.h"
 #include "network_info.h"
+#include "pairing_url.h"
 #include "sonvale_protocol.h"
 #include "web_server.h"
 
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
     });
 
     const QString address = NetworkInfo::primaryIPv4().value_or("127.0.0.1");
-    std::printf("https://%s:%u/#pin=%s\n", qPrintable(address), sonvale::kWebPort, qPrintable(pin));
+    std::printf("%s\n", makeBrowserURL(address.toStdString(), pin.toStdString()).c_str());
     std::fflush(stdout);
     return app.exec();
 }

@@ -220,14 +220,6 @@ void addOptions(CLI::App& app, Options& o) {
         ->group(network);
 }
 
-// An engine never goes back in sequence numbers, so a sender that started again
-// at 0 would be dropped until it passed the previous run's numbers. Counting
-// from the wall clock in packet steps keeps every run above the one before.
-uint32_t clockSequence() {
-    const auto since = std::chrono::system_clock::now().time_since_epoch();
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count() / 20);
-}
-
 // Cross-option rules that CLI11 does not express; empty when all hold.
 std::string checkOptions(const CLI::App& app, Options& o) {
     const int sources = (app.count("file") > 0) + (app.count("--tone") > 0) + (o.sweep ? 1 : 0) +
@@ -247,7 +239,7 @@ std::string checkOptions(const CLI::App& app, Options& o) {
         o.session.name = target->name;
         o.session.pin = target->pin;
     }
-    if (app.count("--start-seq") == 0) o.session.startSeq = clockSequence();
+    if (app.count("--start-seq") == 0) o.session.startSeq = sonvale::clockSequence();
     if (o.session.pin.find_first_of("\"\\\r\n") != std::string::npos) {
         return "the PIN cannot hold quotes, backslashes or line ends";
     }
