@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build run run-engine test test-asan test-tsan soak fuzz deps-build deps-run deps-test configure clean format
+.PHONY: all build package run run-engine test test-asan test-tsan soak fuzz deps-build deps-run deps-test configure clean format
 
 all: build
 
@@ -22,6 +22,11 @@ configure: $(BUILD_DIR)/build.ninja
 
 build: deps-build configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The Debian package build/tarnwell_VERSION_ARCH.deb (`apt install ./build/tarnwell_*.deb`).
+package: deps-build configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # Tarnwell, which starts the engine; without a display it says so and fails.
 run: deps-run configure

@@ -1,0 +1,50 @@
+#!/bin/sh
+# The Debian package holds every installed file, passes lintian without an
+# error, installs with dpkg into a throwaway copy of this system (an overlay of /
+# in the sandbox's private mount namespace) and its programs and library work
+# there. Usage: package_test.sh BUILD_DIR
+set -eu
+build=$(realpath "${1:?usage: package_test.sh BUILD_DIR}")
+fail() { echo "FAIL: $*" >&2; exit 1; }
+[ "${SONVALE_IN_SANDBOX:-}" = 1 ] || fail "run me through scripts/sandbox.sh"
+work=$(mktemp -d)
+trap 'umount -lR "$work" 2>/dev/null; rm -rf "$work"' EXIT
+mount -t tmpfs tmpfs "$work"
+
+(cd "$build" && cpack -G DEB -B "$work/out") >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/out/tarnwell_*.deb)
+dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
+for path in usr/bin/Tarnwell usr/bin/sonvale-phone usr/bin/sonvale-ring \
+    usr/libexec/tarnwell/sonvale-engine usr/libexec/tarnwell/sonvale-web usr/libexec/tarnwell/sonvale-mic \
+    'usr/lib/([^/]+/)?libsvring\.so' 'usr/lib/([^/]+/)?pkgconfig/svring\.pc' usr/include/sv_ring.h \
+    usr/share/applications/tarnwell.desktop usr/share/icons/hicolor/scalable/apps/tarnwell.svg \
+    usr/lib/systemd/user/sonvale-mic.service usr/share/man/man1/Tarnwell.1.gz \
+    usr/share/man/man1/sonvale-phone.1.gz usr/share/man/man1/sonvale-ring.1.gz; do
+    grep -qE "^\./$path\$" "$work/files" || fail "the package lacks /$path"
+done
+dpkg-deb -f "$deb" Depends | grep -q libopus || fail "no computed dependency on libopus"
+lintian --fail-on error "$deb" || fail "lintian reports an error"
+
+mkdir "$work/upper" "$work/scratch" "$work/root"
+mount -t overlay overlay -o "lowerdir=/,upperdir=$work/upper,workdir=$work/scratch" "$work/root"
+mount --rbind /dev "$work/root/dev"
+mount -t proc proc "$work/root/proc"
+mount -t tmpfs tmpfs "$work/root/tmp"
+cp "$deb" "$work/root/tmp/tarnwell.deb"
+cat >"$work/root/tmp/reader.c" <<'C'
+#include <stdio.h>
+#include <sv_ring.h>
+int main(void) {
+    SVRingHandle h;
+    printf("view %d\n", SVRing_OpenView(&h));
+    return 0;
+}
+C
+chroot "$work/root" sh -euc '
+    dpkg -i /tmp/tarnwell.deb >/dev/null
+    QT_QPA_PLATFORM=offscreen Tarnwell --version
+    sonvale-phone --version
+    cc -o /tmp/reader /tmp/reader.c $(pkg-config --cflags --libs svring)
+    /tmp/reader
+    man -w Tarnwell' || fail "the installed package does not work"
+echo "package $(basename "$deb") installed and ran"
