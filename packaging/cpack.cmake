@@ -4,13 +4,13 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarnwell)
 set(CPACK_PACKAGE_VENDOR "Tarnwell")
-set(CPACK_PACKAGE_CONTACT "Tarnwell developers <tarnwell@localhost>")
+set(CPACK_PACKAGE_CONTACT "Tarnwell developers <developers@tarnwell.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "use a phone as the computer's microphone")
 set(CPACK_PACKAGE_DESCRIPTION_FILE ${CMAKE_CURRENT_LIST_DIR}/description.txt)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Files written at install time name their installed programs: install with
 # DESTDIR so they see /usr, not the staging folder.
 set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)

@@ -8,7 +8,7 @@ build=$(realpath "${1:?usage: package_test.sh BUILD_DIR}")
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "${SONVALE_IN_SANDBOX:-}" = 1 ] || fail "run me through scripts/sandbox.sh"
 work=$(mktemp -d)
-trap 'umount -lR "$work" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'umount -lR "$work" 2>/dev/null; rmdir "$work"' EXIT
 mount -t tmpfs tmpfs "$work"
 
 (cd "$build" && cpack -G DEB -B "$work/out") >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
