@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QImage>
+#include <QRegularExpression>
 
 #include "app_delegate.h"
 #include "audio_device.h"
@@ -41,6 +42,17 @@ QString HeadlessConsole::halfBlocks(const QString& text) {
     return lines;
 }
 
+// On a terminal the code is drawn black on white whatever the terminal's own
+// colours: a light-on-dark code is read by few phone cameras.
+QString HeadlessConsole::code(const QString& text) const {
+    QString lines = halfBlocks(text);
+    if (terminal_)
+        lines.replace(QStringLiteral("\n"), QStringLiteral("\033[0m\n"))
+            .replace(QRegularExpression(QStringLiteral("^"), QRegularExpression::MultilineOption),
+                     QStringLiteral("\033[30;107m"));
+    return lines;
+}
+
 void HeadlessConsole::printPairing() {
     const std::optional<QString> address = NetworkInfo::primaryIPv4();
     const QString pin = delegate_.engine().pin();
@@ -48,8 +60,8 @@ void HeadlessConsole::printPairing() {
     if (address) {
         const QString phone = makePairingURL(*address, sonvale::kAudioPort, NetworkInfo::computerName(), pin);
         const QString browser = makeBrowserURL(*address, pin);
-        text += tr("\nPhone app: %1\n").arg(phone) + halfBlocks(phone);
-        text += tr("\nBrowser: %1\n").arg(browser) + halfBlocks(browser);
+        text += tr("\nPhone app: %1\n").arg(phone) + code(phone);
+        text += tr("\nBrowser: %1\n").arg(browser) + code(browser);
     }
     std::fputs(text.toUtf8().constData(), out_);
     std::fflush(out_);

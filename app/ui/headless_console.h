@@ -25,6 +25,7 @@ public:
     static QString halfBlocks(const QString& text);
 
 private:
+    QString code(const QString& text) const;
     void showStatus();
 
     AppDelegate& delegate_;
