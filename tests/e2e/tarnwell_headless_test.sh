@@ -29,18 +29,11 @@ for label in 'Phone app' 'Browser'; do
     python3 - "$dir/out" "$label: " "$dir/code.pgm" <<'PY'
 import sys
 lines = open(sys.argv[1], encoding="utf-8").read().split("\n")
-start = next(i for i, l in enumerate(lines) if l.startswith(sys.argv[2])) + 1
-rows = []
-for line in lines[start:]:
-    if not line or not set(line) <= set(" \u2580\u2584\u2588"):
-        break
-    rows.append([c in "\u2580\u2588" for c in line])
-    rows.append([c in "\u2584\u2588" for c in line])
-scale, w = 8, len(rows[0])
-with open(sys.argv[3], "wb") as f:
-    f.write(b"P5 %d %d 255\n" % (w * scale, len(rows) * scale))
-    for row in rows:
-        f.write(bytes(b for d in row for b in [0 if d else 255] * scale) * scale)
+lines = lines[next(i for i, l in enumerate(lines) if l.startswith(sys.argv[2])) + 1 :]
+text = lines[: next(i for i, l in enumerate(lines) if not l or set(l) - set(" \u2580\u2584\u2588"))]
+rows = [[c in half for c in l for _ in range(8)] for l in text for half in ("\u2580\u2588", "\u2584\u2588")]
+body = b"".join(bytes(0 if d else 255 for d in r) * 8 for r in rows)
+open(sys.argv[3], "wb").write(b"P5 %d %d 255\n" % (len(rows[0]), len(rows) * 8) + body)
 PY
     got=$(zbarimg --nodbus --raw -q "$dir/code.pgm") || fail "$label: code not readable"
     [ "$got" = "$link" ] || fail "$label: code says '$got', link is '$link'"
@@ -49,8 +42,6 @@ kill -TERM "$pid"
 status=0
 wait "$pid" || status=$?
 [ "$status" -eq 0 ] || fail "status $status after SIGTERM"
-for p in sonvale-engine sonvale-web sonvale-mic; do
-    for _ in $(seq 100); do pgrep -f "$libexec/$p" >/dev/null || break; sleep 0.1; done
-    ! pgrep -f "$libexec/$p" >/dev/null || fail "$p still runs"
-done
+for _ in $(seq 100); do pgrep -f "$libexec/sonvale-" >/dev/null || break; sleep 0.1; done
+! pgrep -af "$libexec/sonvale-" || fail "helpers still run"
 echo "both codes decode to their links; engine and gateway ran; SIGTERM ended all, status 0"
