@@ -2,12 +2,14 @@
 // shows that audio arrives.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTimer>
 
 #include <cstdio>
 #include <optional>
 
 #include "app_delegate.h"
 #include "display_check.h"
+#include "headless_console.h"
 #include "single_instance.h"
 #include "symbol_icon.h"
 #include "tarnwell_app.h"
@@ -17,7 +19,7 @@ namespace {
 
 // --help and --version answer without a display; anything unknown is refused.
 // Returns the exit status when the program is to end here.
-std::optional<int> answerCommandLine(int argc, char** argv) {
+std::optional<int> answerCommandLine(int argc, char** argv, bool& headless) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Use a phone as this computer's microphone: shows the pairing code, runs the "
@@ -27,8 +29,13 @@ std::optional<int> answerCommandLine(int argc, char** argv) {
                                   QStringLiteral("Show this help and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the version and exit."));
+    const QCommandLineOption headlessOption(
+        QStringLiteral("headless"),
+        QStringLiteral("Run without a window or display: print the pairing codes and a status line "
+                       "to the terminal; Ctrl-C ends."));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(headlessOption);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -51,7 +58,41 @@ std::optional<int> answerCommandLine(int argc, char** argv) {
         std::printf("Tarnwell %s\n", TARNWELL_VERSION);
         return 0;
     }
+    headless = parser.isSet(headlessOption);
     return std::nullopt;
+}
+
+// Everything but the window, under the same supervision and the same way out.
+int runHeadless(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("Tarnwell"));
+    SingleInstance instance;
+    if (instance.claim() == SingleInstance::Role::Secondary) return 0;
+
+    TerminationSignals termination;
+    AppDelegate delegate;
+    HeadlessConsole console(delegate);
+    bool terminated = false;
+    const auto terminate = [&] {
+        if (terminated) return;
+        terminated = true;
+        delegate.applicationWillTerminate();
+    };
+    QObject::connect(&termination, &TerminationSignals::received, &application, [&] {
+        terminate();
+        QCoreApplication::quit();
+    });
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &application, terminate);
+    delegate.engine().start();
+    QTimer::singleShot(0, &application, [&] {
+        if (terminated) return;
+        delegate.applicationDidFinishLaunching();
+        console.printPairing();
+    });
+    const int status = QGuiApplication::exec();
+    std::fputc('\n', stdout);
+    return status;
 }
 
 }  // namespace
@@ -59,9 +100,11 @@ std::optional<int> answerCommandLine(int argc, char** argv) {
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Tarnwell"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWELL_VERSION));
-    if (const std::optional<int> status = answerCommandLine(argc, argv)) return *status;
+    bool headless = false;
+    if (const std::optional<int> status = answerCommandLine(argc, argv, headless)) return *status;
+    if (headless) return runHeadless(argc, argv);
     if (const std::string problem = DisplayCheck::problem(DisplayCheck::fromProcess()); !problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
+        std::fprintf(stderr, "%s (Tarnwell --headless runs without one)\n", problem.c_str());
         return 2;
     }
 

@@ -2,7 +2,9 @@
 
 #include <QAction>
 
+#include "autostart_entry.h"
 #include "engine_controller.h"
+#include "system_log.h"
 
 MenuBarContent::MenuBarContent(EngineController& engine, QWidget* parent) : QMenu(parent) {
     setTitle(tr("Tarnwell"));
@@ -12,6 +14,8 @@ MenuBarContent::MenuBarContent(EngineController& engine, QWidget* parent) : QMen
     browser_->setEnabled(false);
     showBrowserStreaming(false);
     open_ = addAction(tr("Open Tarnwell"));
+    startAtLogin_ = addAction(tr("Start at login"));
+    startAtLogin_->setCheckable(true);
     addSeparator();
     quit_ = addAction(tr("Quit Tarnwell"));
     quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -20,6 +24,13 @@ MenuBarContent::MenuBarContent(EngineController& engine, QWidget* parent) : QMen
     quit_->setMenuRole(QAction::QuitRole);
 
     connect(open_, &QAction::triggered, this, &MenuBarContent::openRequested);
+    connect(startAtLogin_, &QAction::triggered, this, [this](bool on) {
+        if (!AutostartEntry::setEnabled(on))
+            SystemLog::write(QStringLiteral("cannot change the autostart entry ") + AutostartEntry::path());
+        showStartAtLogin();
+    });
+    connect(this, &QMenu::aboutToShow, this, &MenuBarContent::showStartAtLogin);
+    showStartAtLogin();
     connect(quit_, &QAction::triggered, this, &MenuBarContent::quitRequested);
     connect(&engine, &EngineController::stateChanged, this, &MenuBarContent::showState);
     showState(engine.state());
@@ -35,4 +46,8 @@ void MenuBarContent::showState(const EngineState& state) {
 
 void MenuBarContent::showBrowserStreaming(bool streaming) {
     browser_->setText(streaming ? tr("A browser is streaming") : tr("No browser streaming"));
+}
+
+void MenuBarContent::showStartAtLogin() {
+    startAtLogin_->setChecked(AutostartEntry::enabled());
 }

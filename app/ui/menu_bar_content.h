@@ -8,8 +8,10 @@ class EngineController;
 class QAction;
 
 // The tray menu: the engine's status line and whether a browser streams (both
-// inactive), "Open Tarnwell", a separator and "Quit Tarnwell" (Ctrl+Q). The
-// status line follows the engine, the browser's line showBrowserStreaming().
+// inactive), "Open Tarnwell", the checkable "Start at login", a separator and
+// "Quit Tarnwell" (Ctrl+Q). The status line follows the engine, the browser's
+// line showBrowserStreaming(); "Start at login" shows and sets the user's
+// autostart entry, read afresh each time the menu opens.
 class MenuBarContent : public QMenu {
     Q_OBJECT
 
@@ -22,6 +24,7 @@ public:
     QAction* statusAction() const { return status_; }
     QAction* browserAction() const { return browser_; }
     QAction* openAction() const { return open_; }
+    QAction* startAtLoginAction() const { return startAtLogin_; }
     QAction* quitAction() const { return quit_; }
 
     void showBrowserStreaming(bool streaming);
@@ -32,9 +35,11 @@ Q_SIGNALS:
 
 private:
     void showState(const EngineState& state);
+    void showStartAtLogin();
 
     QAction* status_;
     QAction* browser_;
     QAction* open_;
+    QAction* startAtLogin_;
     QAction* quit_;
 };

@@ -10,6 +10,7 @@ status=0
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:97 "$tarnwell" 2>&1) || status=$?
 [ "$status" -eq 2 ] || fail "exit status $status, expected 2; output: $out"
 [ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ] || fail "more than one line: $out"
+printf "%s\n" "$out" | grep -q -- --headless || fail "the line does not mention --headless: $out"
 ! pgrep -f "sonvale-engine --pin" >/dev/null || fail "an engine was started"
 for option in --help --version; do
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tarnwell" $option >/dev/null || fail "$option: status $?"

@@ -4,11 +4,15 @@
 #include <signal.h>
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QWebSocket>
 
 #include "app_delegate.h"
 #include "audio_device.h"
+#include "autostart_entry.h"
 #include "child_process.h"
 #include "content_view.h"
 #include "main_window.h"
@@ -75,6 +79,30 @@ TEST_F(TarnwellAppTest, ClosingAndReopeningKeepsOneWindowAndTheEngineAndRestarts
     spin(200ms);
     EXPECT_EQ(standIn.launches(), 1u);
     EXPECT_EQ(standIn.terms(), 0u);
+}
+
+TEST_F(TarnwellAppTest, StartAtLoginWritesAndRemovesTheAutostartEntryItsCheckMarkFollowsTheFile) {
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    launch();
+    QAction* item = app->menu().startAtLoginAction();
+    const QString entry = home.path() + QStringLiteral("/.config/autostart/tarnwell.desktop");
+    EXPECT_FALSE(item->isChecked());
+    item->trigger();
+    EXPECT_TRUE(item->isChecked());
+    QFile file(entry);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("\nExec=Tarnwell\n"));
+    item->trigger();
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_FALSE(item->isChecked());
+    QDir().mkpath(home.path() + QStringLiteral("/.config/autostart"));
+    QFile(entry).open(QIODevice::WriteOnly);  // made by hand: the menu shows it when opened
+    Q_EMIT app->menu().aboutToShow();
+    EXPECT_TRUE(item->isChecked());
+    qputenv("HOME", savedHome);
 }
 
 class TarnwellAppOnSoundServer : public TarnwellAppTest {
