@@ -195,6 +195,12 @@ TEST(RealEngine, TheEngineEndsWhenTheApplicationIsKilled) {
     application.kill();  // SIGKILL: no chance to end the engine itself
     application.waitForFinished();
     EXPECT_TRUE(waitUntil([] { return engines() == 0; }));
+    for (const testsupport::ProcessInfo& p : testsupport::processesOf(testsupport::enginePath())) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(p.pid));
+        status.open(QIODevice::ReadOnly);
+        ADD_FAILURE() << "left behind: engine " << p.pid << " launched as " << engine << "\n"
+                      << status.readAll().toStdString();
+    }
 }
 
 }  // namespace
