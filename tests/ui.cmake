@@ -44,14 +44,7 @@ if(TARGET sonvale-phone)
         PROPERTIES LABELS e2e TIMEOUT 180 ENVIRONMENT "XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-artefacts/data")
 endif()
 
-# Without a display: one line, status 2, no engine. Installed: the entry in the
-# application menu, and the installed program running the installed engine.
+# Without a display: one line, status 2, no engine.
 add_test(NAME tarnwell.no_display_says_so_in_one_line
     COMMAND ${SONVALE_SANDBOX} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/tarnwell_no_display_test.sh $<TARGET_FILE:Tarnwell>)
 set_tests_properties(tarnwell.no_display_says_so_in_one_line PROPERTIES LABELS e2e TIMEOUT 60)
-add_test(NAME tarnwell.headless_prints_readable_codes_and_ends_on_sigterm
-    COMMAND ${SONVALE_SANDBOX} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/tarnwell_headless_test.sh $<TARGET_FILE:Tarnwell>)
-set_tests_properties(tarnwell.headless_prints_readable_codes_and_ends_on_sigterm PROPERTIES LABELS e2e TIMEOUT 120)
-add_test(NAME tarnwell.install_puts_it_in_the_application_menu
-    COMMAND ${SONVALE_SANDBOX} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/tarnwell_install_test.sh ${CMAKE_BINARY_DIR})
-set_tests_properties(tarnwell.install_puts_it_in_the_application_menu PROPERTIES LABELS e2e TIMEOUT 180)

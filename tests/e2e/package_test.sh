@@ -1,8 +1,9 @@
 #!/bin/sh
-# The Debian package holds every installed file, passes lintian without an
-# error, installs with dpkg into a throwaway copy of this system (an overlay of /
-# in the sandbox's private mount namespace) and its programs and library work
-# there. Usage: package_test.sh BUILD_DIR
+# A person installing: the Debian package holds every installed file, passes
+# lintian without an error, installs with apt into a throwaway copy of this
+# system (an overlay of / in the sandbox's private mount namespace), and there
+# the menu entry validates, the programs answer, a C program builds against the
+# ring library and Tarnwell runs its engine. Usage: package_test.sh BUILD_DIR
 set -eu
 build=$(realpath "${1:?usage: package_test.sh BUILD_DIR}")
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -41,10 +42,29 @@ int main(void) {
 }
 C
 chroot "$work/root" sh -euc '
-    dpkg -i /tmp/tarnwell.deb >/dev/null
+    apt-get install -y -q /tmp/tarnwell.deb >/dev/null
     QT_QPA_PLATFORM=offscreen Tarnwell --version
     sonvale-phone --version
     cc -o /tmp/reader /tmp/reader.c $(pkg-config --cflags --libs svring)
     /tmp/reader
-    man -w Tarnwell' || fail "the installed package does not work"
-echo "package $(basename "$deb") installed and ran"
+    man -w Tarnwell
+    desktop-file-validate /usr/share/applications/tarnwell.desktop
+    grep -qx Exec=/usr/bin/Tarnwell /usr/share/applications/tarnwell.desktop
+    grep -qx ExecStart=/usr/libexec/tarnwell/sonvale-mic /usr/lib/systemd/user/sonvale-mic.service' ||
+    fail "the installed package does not work"
+
+# The installed Tarnwell runs the installed engine, which ends with it.
+chroot "$work/root" sh -euc '
+    export QT_QPA_PLATFORM=offscreen HOME=/tmp XDG_DATA_HOME=/tmp XDG_RUNTIME_DIR=/tmp
+    Tarnwell >/dev/null 2>&1 &
+    app=$!
+    for _ in $(seq 600); do
+        engine=$(pgrep -P $app -x sonvale-engine) && break
+        sleep 0.1
+    done
+    [ "$(readlink /proc/$engine/exe)" = /usr/libexec/tarnwell/sonvale-engine ]
+    kill -TERM $app
+    wait $app
+    for _ in $(seq 100); do kill -0 $engine 2>/dev/null || exit 0; sleep 0.1; done
+    exit 1' || fail "the installed Tarnwell did not run and end the installed engine"
+echo "package $(basename "$deb") installed with apt and ran"
