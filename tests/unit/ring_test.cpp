@@ -17,15 +17,7 @@ namespace {
 using svring::Ring;
 using testsupport::RingWriter;
 
-// Frames numbered from first: left = n, right = -n.
-std::vector<float> numbered(uint64_t first, size_t count) {
-    std::vector<float> f(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        f[2 * i] = static_cast<float>(first + i);
-        f[2 * i + 1] = -static_cast<float>(first + i);
-    }
-    return f;
-}
+constexpr auto numbered = RingWriter::numbered;
 
 class RingTest : public ::testing::Test {
 protected:
@@ -113,9 +105,8 @@ TEST_F(RingTest, CopyNewestPadsWithSilenceBeforeTheFirstFrame) {
     write(0, 3);
     std::vector<float> out(10, 7.0f);
     EXPECT_EQ(view.copyNewest(out.data(), 5), 3u);
-    std::vector<float> expected(4, 0.0f);
-    const std::vector<float> frames = numbered(0, 3);
-    expected.insert(expected.end(), frames.begin(), frames.end());
+    std::vector<float> expected = numbered(0, 3);
+    expected.insert(expected.begin(), 4, 0.0f);
     EXPECT_EQ(out, expected);
     write(3, 50000);
     EXPECT_EQ(view.copyNewest(out.data(), 5), 50003u);
