@@ -110,7 +110,7 @@ class TarnwellAppOnSoundServer : public TarnwellAppTest {
 protected:
     void SetUp() override {
         for (const char* program : {AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
-            if (!QFile::exists(QString::fromStdString(path(program))))
+            if (!QFile::exists(QString::fromStdString(helperPath(program))))
                 GTEST_SKIP() << program << " is not part of this build";
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));  // the gateway's certificate
         ASSERT_TRUE(pulse.start());
@@ -119,9 +119,6 @@ protected:
         app->menu().quitAction()->trigger();
         app.reset();
         delegate.reset();  // waits for what it ended
-    }
-    static std::string path(const char* program) {
-        return testsupport::buildDir() + "/libexec/tarnwell/" + program;
     }
     bool tarnwellSource() const {
         return pulse.sourceDescription(sonvale::kDeviceUID) == sonvale::kDeviceName;
@@ -133,7 +130,7 @@ protected:
 
 TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKillAndEndAtQuit) {
     // The user's own microphone is there: left alone, also at quit.
-    testsupport::ChildProcess theirs(path(AppDelegate::kMicrophoneName), {});
+    testsupport::ChildProcess theirs(helperPath(AppDelegate::kMicrophoneName), {});
     ASSERT_TRUE(waitUntil([] { return AudioDevice::tarnwellDeviceID().has_value(); }));  // Qt learns late
     launch(true);
     EXPECT_FALSE(delegate->microphone().isRunning());
@@ -144,7 +141,7 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     ASSERT_TRUE(waitUntil([] { return !AudioDevice::tarnwellDeviceID(); }));
 
     launch(true);
-    const std::string web = path(AppDelegate::kGatewayName);
+    const std::string web = helperPath(AppDelegate::kGatewayName);
     const auto gateway = [&] { return testsupport::waitObservable(pid_t(delegate->gateway().pid()), web); };
     const std::optional<testsupport::ProcessInfo> first = gateway();
     ASSERT_TRUE(first);
@@ -171,7 +168,7 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     quit();
     for (const char* program :
          {EngineController::kEngineName, AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
-        for (const testsupport::ProcessInfo& p : testsupport::processesOf(path(program)))
+        for (const testsupport::ProcessInfo& p : testsupport::processesOf(helperPath(program)))
             EXPECT_EQ(p.state, 'Z') << program;
     EXPECT_FALSE(tarnwellSource());
 }
