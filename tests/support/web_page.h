@@ -3,7 +3,9 @@
 #pragma once
 
 #include <QWebSocket>
+#include <QtEndian>
 
+#include <array>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -53,14 +55,11 @@ public:
     void streamTone(double seconds, RingTap& tap) {
         const auto start = std::chrono::steady_clock::now();
         for (int k = 0; k < int(seconds * 50); ++k) {
-            QByteArray chunk(1920, 0);
-            for (int i = 0; i < 960; ++i) {
-                const auto s =
-                    int16_t(std::lround(16383 * std::sin(2 * M_PI * 1000 * (k * 960 + i) / 48000.0)));
-                chunk[2 * i] = char(s & 0xFF);
-                chunk[2 * i + 1] = char((s >> 8) & 0xFF);
-            }
-            send(kAudio, chunk);
+            std::array<int16_t, 960> pcm{};
+            for (int i = 0; i < 960; ++i)
+                pcm[size_t(i)] = qToLittleEndian(
+                    int16_t(std::lround(16383 * std::sin(2 * M_PI * 1000 * (k * 960 + i) / 48000.0))));
+            send(kAudio, QByteArray(reinterpret_cast<const char*>(pcm.data()), 1920));
             pumpUntil([&] {
                 tap.poll();
                 return std::chrono::steady_clock::now() >= start + k * 20ms;

@@ -17,9 +17,7 @@ using testsupport::TcpClient;
 using TimePoint = std::chrono::steady_clock::time_point;
 
 uint32_t address(const char* text) {
-    in_addr a{};
-    inet_pton(AF_INET, text, &a);
-    return a.s_addr;
+    return inet_addr(text);
 }
 
 class ControlServerTest : public ::testing::Test {

@@ -74,9 +74,8 @@ TEST_P(Follower, LaterAndReplacedRingsAreTakenFromTheirFirstFrame) {
     follower.poll(out);
     EXPECT_EQ(follower.restartsFollowed(), 1u);
     // The old ring's last frames first, then the new ring from its start.
-    std::vector<float> expected = numbered(0, 600);
-    for (float f : numbered(0, 300))
-        expected.push_back(f);
+    std::vector<float> expected = numbered(0, 600), fresh = numbered(0, 300);
+    expected.insert(expected.end(), fresh.begin(), fresh.end());
     EXPECT_EQ(out, expected);
 }
 
