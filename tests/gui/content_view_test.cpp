@@ -124,7 +124,7 @@ class ContentViewOnSoundServer : public ContentViewTest {};
 
 // The microphone bridge started and stopped under an open window.
 TEST_F(ContentViewOnSoundServer, TheDeviceNoteFollowsTheMicrophone) {
-    const std::string bridge = testsupport::buildDir() + "/bin/sonvale-mic";
+    const std::string bridge = helperPath("sonvale-mic");
     if (::access(bridge.c_str(), X_OK) != 0) GTEST_SKIP() << "built without the tools";
     testsupport::SoundServer pulse;
     ASSERT_TRUE(pulse.start());

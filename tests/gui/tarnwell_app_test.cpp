@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QPointer>
 #include <QTemporaryDir>
-#include <QWebSocket>
 
 #include "app_delegate.h"
 #include "audio_device.h"
@@ -22,6 +21,7 @@
 #include "sonvale_protocol.h"
 #include "tarnwell_app.h"
 #include "ui_fixture.h"
+#include "web_page.h"
 
 namespace {
 
@@ -29,9 +29,10 @@ using namespace uitest;
 
 class TarnwellAppTest : public ::testing::Test {
 protected:
-    void launch() {
-        standIn.write(StandInEngine::kRunUntilTerm);
-        delegate = std::make_unique<AppDelegate>(standIn.options());
+    // With stand-in engines, or with the real programs of the build.
+    void launch(bool real = false) {
+        if (!real) standIn.write(StandInEngine::kRunUntilTerm);
+        delegate = real ? std::make_unique<AppDelegate>() : std::make_unique<AppDelegate>(standIn.options());
         app = std::make_unique<TarnwellApp>(*delegate);
         app->launch();
         settle();
@@ -109,24 +110,15 @@ class TarnwellAppOnSoundServer : public TarnwellAppTest {
 protected:
     void SetUp() override {
         for (const char* program : {AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
-            if (!QFile::exists(QString::fromStdString(path(program))))
+            if (!QFile::exists(QString::fromStdString(helperPath(program))))
                 GTEST_SKIP() << program << " is not part of this build";
         qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));  // the gateway's certificate
         ASSERT_TRUE(pulse.start());
-    }
-    void launchReal() {
-        delegate = std::make_unique<AppDelegate>();
-        app = std::make_unique<TarnwellApp>(*delegate);
-        app->launch();
-        settle();
     }
     void quit() {
         app->menu().quitAction()->trigger();
         app.reset();
         delegate.reset();  // waits for what it ended
-    }
-    static std::string path(const char* program) {
-        return testsupport::buildDir() + "/libexec/tarnwell/" + program;
     }
     bool tarnwellSource() const {
         return pulse.sourceDescription(sonvale::kDeviceUID) == sonvale::kDeviceName;
@@ -138,9 +130,9 @@ protected:
 
 TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKillAndEndAtQuit) {
     // The user's own microphone is there: left alone, also at quit.
-    testsupport::ChildProcess theirs(path(AppDelegate::kMicrophoneName), {});
+    testsupport::ChildProcess theirs(helperPath(AppDelegate::kMicrophoneName), {});
     ASSERT_TRUE(waitUntil([] { return AudioDevice::tarnwellDeviceID().has_value(); }));  // Qt learns late
-    launchReal();
+    launch(true);
     EXPECT_FALSE(delegate->microphone().isRunning());
     quit();
     EXPECT_EQ(theirs.waitForExit(100ms), std::nullopt);
@@ -148,8 +140,8 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     ASSERT_TRUE(theirs.waitForExit(20s));
     ASSERT_TRUE(waitUntil([] { return !AudioDevice::tarnwellDeviceID(); }));
 
-    launchReal();
-    const std::string web = path(AppDelegate::kGatewayName);
+    launch(true);
+    const std::string web = helperPath(AppDelegate::kGatewayName);
     const auto gateway = [&] { return testsupport::waitObservable(pid_t(delegate->gateway().pid()), web); };
     const std::optional<testsupport::ProcessInfo> first = gateway();
     ASSERT_TRUE(first);
@@ -159,13 +151,10 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     // A page says hello with the PIN: the tray tells that a browser streams.
     testsupport::TcpClient probe;
     ASSERT_TRUE(probe.connectWithin(sonvale::kWebPort, 20s));
-    QWebSocket page(QStringLiteral("https://127.0.0.1:%1").arg(sonvale::kWebPort));
-    QObject::connect(&page, &QWebSocket::sslErrors, [&] { page.ignoreSslErrors(); });
-    page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/stream").arg(sonvale::kWebPort)));
-    ASSERT_TRUE(waitUntil([&] { return page.state() == QAbstractSocket::ConnectedState; }));
+    testsupport::Page page;
+    ASSERT_TRUE(page.opened());
     const QString idle = app->menu().browserAction()->text();
-    const QByteArray hello = QByteArray("\x01\x02\x01\x04", 4) + delegate->engine().pin().toLatin1();
-    page.sendBinaryMessage(QByteArray("\x01", 1) + char(hello.size()) + '\0' + hello);
+    page.hello(delegate->engine().pin().toStdString());
     EXPECT_TRUE(waitUntil([&] { return app->menu().browserAction()->text() != idle; }));
 
     ::kill(first->pid, SIGKILL);
@@ -179,7 +168,7 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     quit();
     for (const char* program :
          {EngineController::kEngineName, AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
-        for (const testsupport::ProcessInfo& p : testsupport::processesOf(path(program)))
+        for (const testsupport::ProcessInfo& p : testsupport::processesOf(helperPath(program)))
             EXPECT_EQ(p.state, 'Z') << program;
     EXPECT_FALSE(tarnwellSource());
 }

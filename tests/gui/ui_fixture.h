@@ -19,6 +19,11 @@ T* child(QWidget& root, const char* name) {
     return root.findChild<T*>(QLatin1String(name));
 }
 
+// Where the build keeps the application's helper programs.
+inline std::string helperPath(const char* program) {
+    return testsupport::buildDir() + "/libexec/tarnwell/" + program;
+}
+
 inline void settle() {
     for (int i = 0; i < 3; ++i) {
         QApplication::processEvents();

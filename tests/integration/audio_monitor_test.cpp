@@ -6,18 +6,18 @@
 #include <unistd.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTimer>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "audio_analysis.h"
 #include "audio_monitor.h"
+#include "child_process.h"
 #include "ring_writer.h"
 #include "services_fixture.h"
 
@@ -100,19 +100,15 @@ int playbackStreams(const testsupport::SoundServer& pulse) {
 // The sink's output for a while, recorded while the event loop runs.
 std::vector<float> record(const std::string& dir, std::chrono::milliseconds duration) {
     const std::string file = dir + "/recording.raw";
-    QProcess p;
-    p.start(
-        QStringLiteral("timeout"),
-        {QStringLiteral("-s"), QStringLiteral("INT"), QString::number(double(duration.count()) / 1000),
-         QStringLiteral("parecord"), QStringLiteral("-d"), QStringLiteral("test_sink.monitor"),
-         QStringLiteral("--raw"), QStringLiteral("--format=float32le"), QStringLiteral("--rate=48000"),
-         QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20"), QString::fromStdString(file)});
-    waitUntil([&] { return p.state() == QProcess::NotRunning; }, duration + 20s);
-    QFile f(QString::fromStdString(file));
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    const QByteArray bytes = f.readAll();
-    std::vector<float> out(static_cast<size_t>(bytes.size()) / sizeof(float));
-    std::memcpy(out.data(), bytes.constData(), out.size() * sizeof(float));
+    testsupport::ChildProcess p(
+        "timeout",
+        {"-s", "INT", std::to_string(double(duration.count()) / 1000), "parecord", "-d", "test_sink.monitor",
+         "--raw", "--format=float32le", "--rate=48000", "--channels=2", "--latency-msec=20", file});
+    waitUntil([&] { return p.waitForExit(0ms).has_value(); }, duration + 20s);
+    std::ifstream in(file, std::ios::binary);
+    std::vector<float> out;
+    for (float f = 0; in.read(reinterpret_cast<char*>(&f), sizeof f);)
+        out.push_back(f);
     return out;
 }
 

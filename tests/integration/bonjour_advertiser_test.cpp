@@ -3,14 +3,13 @@
 // link. Nothing leaves the sandbox.
 #include <gtest/gtest.h>
 
-#include <QProcess>
-
 #include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 #include "bonjour_advertiser.h"
+#include "child_process.h"
 #include "net_client.h"
 #include "services_fixture.h"
 
@@ -93,11 +92,8 @@ protected:
 // keeps that name in its TXT entry, is seen with its port, and is gone after stop.
 TEST_F(BonjourAdvertiserTest, ACollisionRenamesTheServiceThePhoneSeesUntilStop) {
     const std::string name = kName.toStdString(), renamed = name + " #2";
-    QProcess onNetwork;
-    onNetwork.start(QStringLiteral("nsenter"),
-                    {QStringLiteral("-t"), QString::fromStdString(peerPid), QStringLiteral("-n"),
-                     QStringLiteral("-m"), QStringLiteral("avahi-publish"), QStringLiteral("-s"), kName,
-                     QStringLiteral("_sonvale._tcp"), QStringLiteral("1234")});
+    testsupport::ChildProcess onNetwork(
+        "nsenter", {"-t", peerPid, "-n", "-m", "avahi-publish", "-s", name, "_sonvale._tcp", "1234"});
     ASSERT_TRUE(browseUntilNames({name}, /*fromPeer=*/false));
 
     BonjourAdvertiser a;
@@ -115,8 +111,6 @@ TEST_F(BonjourAdvertiserTest, ACollisionRenamesTheServiceThePhoneSeesUntilStop) 
     EXPECT_FALSE(a.isAdvertising());
     EXPECT_TRUE(browseUntilNames({name}));
     EXPECT_TRUE(log.lines().empty());
-    onNetwork.kill();
-    onNetwork.waitForFinished();
 }
 
 TEST(BonjourAdvertiserWithoutDaemon, LogsOneLineKeepsItsPortAndAdvertisesWhenTheDaemonComes) {

@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,6 +38,15 @@ inline constexpr auto waitUntil = [](auto done, std::chrono::milliseconds timeou
 
 inline void spin(std::chrono::milliseconds duration) {
     QTest::qWait(static_cast<int>(duration.count()));
+}
+
+// The lines of a file that start with prefix.
+inline std::vector<std::string> fileLines(const std::string& path, const std::string& prefix = "") {
+    std::ifstream in(path);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) out.push_back(line);
+    return out;
 }
 
 // Sends standard error to a file while it lives, so that the application's
@@ -66,11 +74,8 @@ public:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        std::istringstream in(text());
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind("Sonvale: ", 0) == 0) out.push_back(line);
-        return out;
+        std::fflush(stderr);
+        return fileLines(path_, "Sonvale: ");
     }
 
 private:
@@ -117,13 +122,7 @@ public:
             QFile::ReadOwner | QFile::WriteOwner | (executable ? QFile::ExeOwner : QFile::ReadOwner));
     }
     std::string path(const char* name) const { return tmp_.path().toStdString() + "/" + name; }
-    std::vector<std::string> lines(const char* name) const {
-        std::ifstream in(path(name));
-        std::vector<std::string> out;
-        for (std::string line; std::getline(in, line);)
-            out.push_back(line);
-        return out;
-    }
+    std::vector<std::string> lines(const char* name) const { return fileLines(path(name)); }
     size_t launches() const { return lines("launches").size(); }
     size_t terms() const { return lines("terms").size(); }
     EngineController::Options options(std::chrono::milliseconds backoff = 50ms) const {

@@ -48,18 +48,6 @@ std::optional<ProcessInfo> readProcess(pid_t pid) {
     return p;
 }
 
-std::vector<ProcessInfo> allProcesses() {
-    std::vector<ProcessInfo> out;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        if (std::optional<ProcessInfo> p = readProcess(static_cast<pid_t>(std::stol(name))))
-            out.push_back(*p);
-    }
-    return out;
-}
-
 namespace {
 // A zombie has no executable left, only its name.
 bool runs(const ProcessInfo& p, const std::string& program) {
@@ -70,8 +58,14 @@ bool runs(const ProcessInfo& p, const std::string& program) {
 }  // namespace
 
 std::vector<ProcessInfo> processesOf(const std::string& program) {
-    std::vector<ProcessInfo> out = allProcesses();
-    std::erase_if(out, [&](const ProcessInfo& p) { return !runs(p, program); });
+    std::vector<ProcessInfo> out;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::optional<ProcessInfo> p = readProcess(static_cast<pid_t>(std::stol(name)));
+        if (p && runs(*p, program)) out.push_back(*p);
+    }
     return out;
 }
 

@@ -25,7 +25,6 @@ struct ProcessInfo {
 
 // One process; nullopt when it does not exist (any more).
 std::optional<ProcessInfo> readProcess(pid_t pid);
-std::vector<ProcessInfo> allProcesses();
 // Processes whose executable path equals program (a path) or whose name equals
 // it (no slash), zombies included: check state to tell them apart.
 std::vector<ProcessInfo> processesOf(const std::string& program);

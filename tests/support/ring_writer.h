@@ -27,6 +27,14 @@ public:
     size_t writeConstant(float value, size_t count) { return write(std::vector<float>(2 * count, value)); }
     SVRingHandle& handle() { return h_; }
 
+    // Frames numbered from first: left = n, right = -n.
+    static std::vector<float> numbered(uint64_t first, size_t count) {
+        std::vector<float> f(count * 2);
+        for (size_t i = 0; i < count; ++i)
+            f[2 * i + 1] = -(f[2 * i] = static_cast<float>(first + i));
+        return f;
+    }
+
 private:
     SVRingHandle h_{-1, nullptr};
     bool open_ = false;

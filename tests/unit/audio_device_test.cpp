@@ -9,10 +9,7 @@ AudioDevice::Identity device(const char* id, const char* description) {
 }
 
 TEST(AudioDevice, FindsTheFirstDeviceNamedTarnwellInAnyCaseOrWithTheExactId) {
-    const struct {
-        QList<AudioDevice::Identity> devices;
-        std::optional<qsizetype> found;
-    } cases[] = {
+    const std::pair<QList<AudioDevice::Identity>, std::optional<qsizetype>> cases[] = {
         {{}, std::nullopt},
         {{device("alsa_input.pci", "Built-in"), device("mic", "Tarnwell")}, 1},
         {{device("mic", "tARNWELL")}, 0},
@@ -21,8 +18,8 @@ TEST(AudioDevice, FindsTheFirstDeviceNamedTarnwellInAnyCaseOrWithTheExactId) {
         {{device("SonvaleDevice_UID.2", "Tarnwell Mic")}, std::nullopt},
         {{device("a", "Speakers"), device("SonvaleDevice_UID", "x"), device("b", "Tarnwell")}, 1},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(AudioDevice::findTarnwell(c.devices), c.found);
+    for (const auto& [devices, found] : cases)
+        EXPECT_EQ(AudioDevice::findTarnwell(devices), found);
 }
 
 }  // namespace

@@ -17,9 +17,7 @@ using testsupport::TcpClient;
 using TimePoint = std::chrono::steady_clock::time_point;
 
 uint32_t address(const char* text) {
-    in_addr a{};
-    inet_pton(AF_INET, text, &a);
-    return a.s_addr;
+    return inet_addr(text);
 }
 
 class ControlServerTest : public ::testing::Test {
@@ -62,11 +60,7 @@ protected:
 };
 
 TEST(ControlServerHello, PinForms) {
-    struct Row {
-        const char* line;
-        bool ok;
-    };
-    const Row rows[] = {
+    const std::pair<const char*, bool> rows[] = {
         {R"({"t":"hello","pin":"1234"})", true},
         {"{\"t\":\"hello\",\"pin\": \t\"1234\"}", true},
         {R"({"pin":"1234","t":"hello"})", true},
@@ -78,8 +72,8 @@ TEST(ControlServerHello, PinForms) {
         {R"({"t":"hello","pin":"0000","pin":"1234"})", false},  // the first key decides
         {R"({"pin":"1234"})", false},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(ControlServer::checkHello(row.line, "1234"), row.ok) << row.line;
+    for (const auto& [line, ok] : rows)
+        EXPECT_EQ(ControlServer::checkHello(line, "1234"), ok) << line;
     EXPECT_FALSE(ControlServer::checkHello(R"({"t":"hello","pin":""})", ""));
 }
 

@@ -11,18 +11,14 @@
 namespace {
 
 TEST(LevelMeter, RmsIsOneValueOverBothChannels) {
-    struct Case {
-        std::vector<float> frames;
-        double rms;
-    };
-    const Case cases[] = {
+    const std::pair<std::vector<float>, double> cases[] = {
         {{}, 0.0},
         {{0.5f, -0.5f, 0.5f, -0.5f}, 0.5},
         {{1.0f, 0.0f, 1.0f, 0.0f}, std::sqrt(0.5)},
         {{0.0f, 0.0f, 0.5f, 0.5f}, std::sqrt(0.5 / 4)},
     };
-    for (const Case& c : cases)
-        EXPECT_DOUBLE_EQ(LevelMeter::rms(c.frames.data(), c.frames.size() / 2), c.rms);
+    for (const auto& [frames, rms] : cases)
+        EXPECT_DOUBLE_EQ(LevelMeter::rms(frames.data(), frames.size() / 2), rms);
 }
 
 TEST(LevelMeter, RisesHalfTheWayAndFallsFifteenPercentPerTick) {

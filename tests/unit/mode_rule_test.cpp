@@ -4,13 +4,8 @@
 
 namespace {
 
-struct Row {
-    const char* line;
-    std::optional<int> mode;
-};
-
 TEST(ModeRule, Table) {
-    const Row rows[] = {
+    const std::pair<const char*, std::optional<int>> rows[] = {
         {R"({"t":"mode","mode":0})", 0},
         {R"({"t":"mode","mode":1})", 1},
         {R"({"t":"mode","mode":2})", 2},
@@ -26,8 +21,8 @@ TEST(ModeRule, Table) {
         {R"({"mode":2,"t":"mode"})", 2},           // also before "t":"mode"
         {R"({"t": "mode","mode":1})", std::nullopt},
     };
-    for (const Row& row : rows)
-        EXPECT_EQ(parseModeLine(row.line), row.mode) << row.line;
+    for (const auto& [line, mode] : rows)
+        EXPECT_EQ(parseModeLine(line), mode) << line;
 }
 
 }  // namespace

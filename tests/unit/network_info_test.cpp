@@ -61,19 +61,16 @@ TEST(NetworkInfoRoute, TheDefaultRouteWithTheLowestMetric) {
 }
 
 TEST(NetworkInfoName, PrettyHostnameFromMachineInfo) {
-    struct Case {
-        const char* text;
-        const char* pretty;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
+        // /etc/machine-info, the name in it
         {"PRETTY_HOSTNAME=\"Studio Mac\xE2\x80\x99s\"\n", "Studio Mac\xE2\x80\x99s"},
         {"PRETTY_HOSTNAME=Lennart\\'s\\ Laptop\n", "Lennart's Laptop"},
         {"PRETTY_HOSTNAME='Studio \"A\"'\n", "Studio \"A\""},
         {"PRETTY_HOSTNAME=\"say \\\"hi\\\" \\\\o/\"", "say \"hi\" \\o/"},
         {"ICON_NAME=computer-laptop\nCHASSIS=laptop\n", ""},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(NetworkInfo::prettyHostname(c.text).toStdString(), c.pretty) << c.text;
+    for (const auto& [text, pretty] : cases)
+        EXPECT_EQ(NetworkInfo::prettyHostname(text).toStdString(), pretty) << text;
 }
 
 }  // namespace

@@ -6,17 +6,15 @@
 
 #include "pairing.h"
 #include "qr_code.h"
-#include "sound_server.h"
+#include "qr_scan.h"
 
 namespace {
 
 // What a real scanner reads from the image.
-std::string decodeWithZbar(const QImage& image) {
+std::vector<std::string> decodeWithZbar(const QImage& image) {
     QTemporaryDir dir;
     const QString file = dir.path() + QStringLiteral("/code.png");
-    if (!image.save(file)) return "<not saved>";
-    std::string out = testsupport::shell("zbarimg --nodbus --raw -q " + file.toStdString()).value_or("");
-    return out.substr(0, out.find('\n'));
+    return image.save(file) ? testsupport::scanCodes(file.toStdString()) : std::vector<std::string>{};
 }
 
 // The error-correction level from the format information next to the top-left
@@ -43,7 +41,7 @@ TEST(QRCode, ScannersReadBackExactlyThePairingUrl) {
     const QString url = makePairingURL(QStringLiteral("192.168.1.20"), 47810, name, QStringLiteral("0042"));
     const std::optional<QImage> image = QRCode::image(url, 220);
     ASSERT_TRUE(image);
-    EXPECT_EQ(decodeWithZbar(*image), url.toStdString());
+    EXPECT_EQ(decodeWithZbar(*image), std::vector{url.toStdString()});
 }
 
 TEST(QRCode, StaysAtLevelMWhereBoostingWouldRaiseIt) {
@@ -58,7 +56,7 @@ TEST(QRCode, StaysAtLevelMWhereBoostingWouldRaiseIt) {
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 21 + 2 * QRCode::kQuietZone);  // version 1
     EXPECT_EQ(formatLevelBits(*image), 0);                   // M
-    EXPECT_EQ(decodeWithZbar(*QRCode::image(text, 200)), "sonvale");
+    EXPECT_EQ(decodeWithZbar(*QRCode::image(text, 200)), std::vector<std::string>{"sonvale"});
 }
 
 TEST(QRCode, NoImageForTooMuchTextOrAnImpossibleSize) {

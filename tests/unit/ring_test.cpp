@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <tuple>
 #include <vector>
 
 #include "ring_writer.h"
@@ -17,15 +18,7 @@ namespace {
 using svring::Ring;
 using testsupport::RingWriter;
 
-// Frames numbered from first: left = n, right = -n.
-std::vector<float> numbered(uint64_t first, size_t count) {
-    std::vector<float> f(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        f[2 * i] = static_cast<float>(first + i);
-        f[2 * i + 1] = -static_cast<float>(first + i);
-    }
-    return f;
-}
+constexpr auto numbered = RingWriter::numbered;
 
 class RingTest : public ::testing::Test {
 protected:
@@ -85,12 +78,8 @@ TEST_F(RingTest, WritesWrapAndAnOversizeWriteKeepsItsLastFrames) {
 // Looking copies only frames still there and never moves the read index.
 TEST_F(RingTest, CopyFramesOnlyOfFramesStillThere) {
     write(0, 60000);
-    struct Case {
-        uint64_t from;
-        size_t count;
-        size_t copied;
-    };
-    const Case cases[] = {
+    const std::tuple<uint64_t, size_t, size_t> cases[] = {
+        // from, count, frames copied
         {12000, 48000, 48000},  // exactly the frames still there
         {11999, 10, 0},         // overwritten
         {59990, 10, 10},        // the newest
@@ -99,11 +88,11 @@ TEST_F(RingTest, CopyFramesOnlyOfFramesStillThere) {
         {60000, 0, 0},          // nothing, at the writer
         {0, 48001, 0},          // more than the ring holds
     };
-    for (const Case& c : cases) {
-        std::vector<float> out(2 * c.count);
-        EXPECT_EQ(view.copyFrames(c.from, out.data(), c.count), c.copied) << c.from << "+" << c.count;
-        if (c.copied > 0) {
-            EXPECT_EQ(out, numbered(c.from, c.count));
+    for (const auto& [from, count, copied] : cases) {
+        std::vector<float> out(2 * count);
+        EXPECT_EQ(view.copyFrames(from, out.data(), count), copied) << from << "+" << count;
+        if (copied > 0) {
+            EXPECT_EQ(out, numbered(from, count));
         }
     }
     EXPECT_EQ(consumer.readIndex(), 0u);
@@ -113,9 +102,8 @@ TEST_F(RingTest, CopyNewestPadsWithSilenceBeforeTheFirstFrame) {
     write(0, 3);
     std::vector<float> out(10, 7.0f);
     EXPECT_EQ(view.copyNewest(out.data(), 5), 3u);
-    std::vector<float> expected(4, 0.0f);
-    const std::vector<float> frames = numbered(0, 3);
-    expected.insert(expected.end(), frames.begin(), frames.end());
+    std::vector<float> expected = numbered(0, 3);
+    expected.insert(expected.begin(), 4, 0.0f);
     EXPECT_EQ(out, expected);
     write(3, 50000);
     EXPECT_EQ(view.copyNewest(out.data(), 5), 50003u);

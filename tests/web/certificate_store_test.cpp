@@ -36,11 +36,9 @@ TEST(CertificateStore, MakesAServerCertificateNamingEveryAddress) {
     ASSERT_TRUE(identity) << error.toStdString();
     EXPECT_TRUE(identity->made);
     const auto names = identity->certificate.subjectAlternativeNames();
-    EXPECT_EQ(names.values(QSsl::DnsEntry).size(), 2);
-    for (const QString& n : kNames)
-        EXPECT_TRUE(names.values(QSsl::DnsEntry).contains(n));
-    for (const QString& a : kAddresses)
-        EXPECT_TRUE(names.values(QSsl::IpAddressEntry).contains(a));
+    const auto set = [](const QStringList& l) { return QSet<QString>(l.begin(), l.end()); };
+    EXPECT_EQ(set(names.values(QSsl::DnsEntry)), set(kNames));
+    EXPECT_EQ(set(names.values(QSsl::IpAddressEntry)), set(kAddresses));
     EXPECT_NEAR(double(now.daysTo(identity->certificate.expiryDate())), 730, 2);
     EXPECT_TRUE(usableForServers(identity->certificate));
     EXPECT_EQ(identity->key.algorithm(), QSsl::Ec);

@@ -1,71 +1,12 @@
 // The real gateway and the real engine in the sandbox, met by a scripted page
 // on a WebSocket over TLS.
-#include <QWebSocket>
-
 #include <cmath>
 
 #include "web_fixture.h"
+#include "web_page.h"
 
 namespace testsupport {
 namespace {
-
-enum : uint8_t { kHello = 1, kAudio = 2, kWelcome = 0x81, kNotice = 0x82, kError = 0x83 };
-
-// A page's side of the WebSocket, speaking the messages byte by byte.
-class Page {
-public:
-    explicit Page(const QString& origin = kOrigin) : ws_(origin) {
-        QObject::connect(&ws_, &QWebSocket::sslErrors, [this] { ws_.ignoreSslErrors(); });
-        QObject::connect(&ws_, &QWebSocket::binaryMessageReceived,
-                         [this](const QByteArray& m) { inbox_.append(m); });
-        ws_.open(QUrl("wss://127.0.0.1:47812/stream"));
-    }
-    bool opened() {
-        pumpUntil([&] { return ws_.state() != QAbstractSocket::ConnectingState; });
-        return ws_.state() == QAbstractSocket::ConnectedState;
-    }
-    void send(uint8_t type, const QByteArray& body) {
-        ws_.sendBinaryMessage(QByteArray(1, char(type)) + char(body.size() & 0xFF) + char(body.size() >> 8) +
-                              body);
-    }
-    void hello(const std::string& pin, const QByteArray& pageId = "page") {
-        send(kHello,
-             QByteArray("\x01\x02\x01", 3) + char(pin.size()) + QByteArray::fromStdString(pin) + pageId);
-    }
-    // The next message's type and body; type 0 when none came or the socket closed.
-    std::pair<uint8_t, QByteArray> next(std::chrono::milliseconds timeout = 20s) {
-        pumpUntil([&] { return !inbox_.isEmpty() || ws_.state() == QAbstractSocket::UnconnectedState; },
-                  timeout);
-        if (inbox_.isEmpty()) return {0, {}};
-        const QByteArray m = inbox_.takeFirst();
-        return {uint8_t(m[0]), m.mid(3)};
-    }
-    bool closed() {
-        return pumpUntil([&] { return ws_.state() == QAbstractSocket::UnconnectedState; });
-    }
-    // A 1 kHz tone at half scale as 20 ms PCM chunks, paced by the clock.
-    void streamTone(double seconds, RingTap& tap) {
-        const auto start = std::chrono::steady_clock::now();
-        for (int k = 0; k < int(seconds * 50); ++k) {
-            QByteArray chunk(1920, 0);
-            for (int i = 0; i < 960; ++i) {
-                const auto s =
-                    int16_t(std::lround(16383 * std::sin(2 * M_PI * 1000 * (k * 960 + i) / 48000.0)));
-                chunk[2 * i] = char(s & 0xFF);
-                chunk[2 * i + 1] = char((s >> 8) & 0xFF);
-            }
-            send(kAudio, chunk);
-            pumpUntil([&] {
-                tap.poll();
-                return std::chrono::steady_clock::now() >= start + k * 20ms;
-            });
-        }
-    }
-
-private:
-    QWebSocket ws_;
-    QList<QByteArray> inbox_;
-};
 
 TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
     Page page;

@@ -20,7 +20,6 @@
 namespace testsupport {
 
 inline const std::string kPin = "4711";
-inline const QString kOrigin = "https://127.0.0.1:47812";
 
 // The tone at 1 kHz and the given RMS (within 1.5 dB), from frame from on,
 // without a quiet 10 ms anywhere.
