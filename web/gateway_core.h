@@ -1,33 +1,29 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "engine_link.h"
-#include "hello_guard.h"
 #include "page_message.h"
 #include "pcm_encoder.h"
 #include "peer.h"
-#include "playout_buffer.h"
+#include "session_policy.h"
+#include "stream_clock.h"
 
-// What the gateway does with the pages' messages, whatever carried them:
-// - a page says Hello within 10 s or is ended; the PIN is checked against the
-//   gateway's own with the engine's guard against guessing (per address);
-// - one page streams at a time; another is told so and ended;
-// - the streaming page's chunks (PCM encoded here) go through the playout
-//   buffer and leave as the engine's datagrams on a steady 20 ms clock,
-//   numbered from the wall clock, then on from session to session, so a
-//   session never falls below what an engine has already played;
-// - the engine link is opened with the stream and closed with it; its state
-//   reaches the page as a sentence.
+// What the gateway does with the pages' messages, whatever carried them: reads
+// them, asks the session policy (session_policy.h: hello, PIN, one stream,
+// silence, the pairing pause) what to do, and carries it out. The streaming
+// page's chunks (PCM encoded here) go to the stream clock and leave as the
+// engine's datagrams; the engine link is opened with the stream and closed
+// with it, and its state reaches the page as a sentence. Every ending the page
+// did not ask for reaches it as an Error with a sentence.
 // Main thread only.
 class GatewayCore : public QObject {
     Q_OBJECT
@@ -38,38 +34,45 @@ public:
     void attach(Peer* peer);
     void receive(Peer* peer, const uint8_t* data, size_t size);
     void detach(Peer* peer);
-    bool streaming() const { return stream_ != nullptr; }
+    bool streaming() const { return clock_.running(); }
+    // True while the peer's session has been welcomed and has not ended.
+    bool paired(const Peer* peer) const;
 
 signals:
     // For the operator: a browser started or stopped streaming; at the end,
     // detail tells how the playout went.
     void streamingChanged(bool streaming, const QString& detail);
+    // Too many wrong PINs from the network: pairing by PIN is refused until
+    // then (local time); the streaming page goes on.
+    void pairingPaused(const QDateTime& until);
+    void pairingResumed();
 
 private:
     struct Session {
         QPointer<Peer> peer;
+        SessionPolicy::SessionId id;
         PageMessage::Reader reader;
-        QElapsedTimer sinceLastMessage;
-        bool ended = false;  // told to go: nothing more is taken from it
     };
-    struct Stream;
 
-    Session* find(Peer* peer);
+    Session* find(const Peer* peer) const;
+    Session* find(SessionPolicy::SessionId id) const;
     void handle(Session& session, const PageMessage::Message& message);
     void hello(Session& session);
-    void fail(Session& session, uint8_t code, const QString& sentence);
+    void startStream(Session& session, const PageMessage::Hello& hello);
+    // Ends the session: with an Error when the page did not ask for it.
+    void close(Session& session, std::optional<PageMessage::ErrorCode> error);
     void endStream();
     void housekeeping();
-    void tick();
     void engineStateChanged(EngineLink::State state);
+    QString pauseSentence() const;
 
     QString pin_;
     QString computerName_;
-    HelloGuard guard_;
+    SessionPolicy policy_;
     std::vector<std::unique_ptr<Session>> sessions_;
-    std::unique_ptr<Stream> stream_;
-    std::optional<uint32_t> nextSequence_;
+    std::optional<SessionPolicy::SessionId> streamSession_;  // what the clock and the engine serve
+    std::unique_ptr<PcmEncoder> pcm_;                        // for a PCM stream
     EngineLink engine_;
+    StreamClock clock_;
     QTimer housekeeping_;
-    QTimer clock_;
 };

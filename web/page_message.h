@@ -39,6 +39,22 @@ enum class Type : uint8_t {
 
 enum class Codec : uint8_t { Opus = 1, Pcm = 2 };
 
+// A Notice's code: how the stream goes.
+enum class NoticeCode : uint8_t { Streaming = 1, EngineDown = 2 };
+
+// An Error's code: why the gateway ended the session.
+enum class ErrorCode : uint8_t {
+    WrongPin = 1,
+    Throttled = 2,      // too many wrong PINs from this address
+    Busy = 3,           // another page streams
+    Confused = 4,       // the page's bytes broke these rules
+    NoHello = 5,        // no Hello in time
+    EngineRefused = 6,  // the engine refused the gateway's PIN
+    Silent = 7,         // nothing at all arrived for a while
+    NoSound = 8,        // the stream sent pings but no audio for a while
+    PairingPaused = 9,  // too many wrong PINs from the whole network
+};
+
 inline constexpr size_t kHeaderSize = 3;
 inline constexpr size_t kMaxBody = 2048;
 inline constexpr size_t kPcmChunkBytes = 960 * 2;

@@ -1,0 +1,74 @@
+#include "stream_clock.h"
+
+#include <algorithm>
+
+#include "audio_packet.h"
+#include "sonvale_protocol.h"
+
+namespace {
+constexpr uint16_t kChunkFrames = 960;
+// Ticks sent at most at once after the event loop stalled.
+constexpr int kMaxCatchUp = 10;
+}  // namespace
+
+StreamClock::StreamClock(Sink sink) : sink_(std::move(sink)) {
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+}
+
+void StreamClock::start(int maxDepth) {
+    playout_.emplace(maxDepth);
+    // Later streams go on from the last number: the engine that played it
+    // takes the next one without a jump (a jump is played as up to a second of
+    // concealment), and an engine started since takes any number.
+    if (!sequence_) sequence_ = sonvale::clockSequence();
+    frames_ = 0;
+    nextTick_ = PlayoutBuffer::Clock::now();
+    timer_.start(0);
+}
+
+QString StreamClock::stop() {
+    if (!playout_) return {};
+    const QString detail = QString("playout depth %1 ms, %2 datagrams, %3 concealed, %4 dropped")
+                               .arg(playout_->target() * 20)
+                               .arg(frames_ / kChunkFrames)
+                               .arg(playout_->concealed())
+                               .arg(playout_->dropped());
+    playout_.reset();
+    timer_.stop();
+    return detail;
+}
+
+void StreamClock::push(std::vector<uint8_t> chunk, PlayoutBuffer::Clock::time_point arrival) {
+    if (playout_) playout_->push(std::move(chunk), arrival);
+}
+
+void StreamClock::setMaxDepth(int chunks) {
+    if (playout_) playout_->setMaxDepth(chunks);
+}
+
+void StreamClock::tick() {
+    if (!playout_) return;
+    const auto now = PlayoutBuffer::Clock::now();
+    for (int sent = 0; nextTick_ <= now; ++sent) {
+        if (sent == kMaxCatchUp) {
+            // The event loop stalled: start the clock again rather than flood.
+            nextTick_ = now;
+            break;
+        }
+        nextTick_ += PlayoutBuffer::kChunk;
+        std::optional<std::vector<uint8_t>> chunk = playout_->tick();
+        if (!chunk) continue;
+        AudioPacketHeader header{};
+        header.magic = AudioPacket::kMagic;
+        header.aux16 = kChunkFrames;
+        header.sequence = (*sequence_)++;
+        header.aux32 = frames_;
+        header.payloadLength = static_cast<uint16_t>(chunk->size());
+        frames_ += kChunkFrames;
+        sink_(AudioPacket::encode(header, chunk->data(), chunk->size()));
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - now);
+    timer_.start(static_cast<int>(std::max<int64_t>(wait.count(), 0)));
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "playout_buffer.h"
+
+// The stream's steady 20 ms clock: each tick takes a chunk from the playout
+// buffer and hands it on as one of the engine's audio datagrams. Datagrams are
+// numbered from the wall clock at the first stream, then on from stream to
+// stream, so a stream never falls below what an engine has already played.
+// Main thread only.
+class StreamClock {
+public:
+    using Sink = std::function<void(const std::vector<uint8_t>& datagram)>;
+
+    explicit StreamClock(Sink sink);
+
+    // A new stream with an empty playout buffer of at most maxDepth chunks.
+    void start(int maxDepth);
+    // Ends the stream; returns how its playout went, for the operator.
+    QString stop();
+    bool running() const { return playout_.has_value(); }
+
+    // Dropped when no stream runs.
+    void push(std::vector<uint8_t> chunk, PlayoutBuffer::Clock::time_point arrival);
+    void setMaxDepth(int chunks);
+
+private:
+    void tick();
+
+    Sink sink_;
+    QTimer timer_;
+    std::optional<PlayoutBuffer> playout_;
+    std::optional<uint32_t> sequence_;  // the next datagram's number
+    uint32_t frames_ = 0;
+    PlayoutBuffer::Clock::time_point nextTick_{};
+};
