@@ -103,6 +103,10 @@ void GatewayCore::receive(Peer* peer, const uint8_t* data, size_t size) {
     }
 }
 
+bool GatewayCore::paired(const Peer* peer) const {
+    return stream_ && !stream_->session->ended && stream_->session->peer == peer;
+}
+
 void GatewayCore::handle(Session& session, const PageMessage::Message& message) {
     using PageMessage::Type;
     const bool streamer = stream_ && stream_->session == &session;

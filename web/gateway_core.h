@@ -39,6 +39,8 @@ public:
     void receive(Peer* peer, const uint8_t* data, size_t size);
     void detach(Peer* peer);
     bool streaming() const { return stream_ != nullptr; }
+    // True while peer's session is welcomed and has not ended.
+    bool paired(const Peer* peer) const;
 
 signals:
     // For the operator: a browser started or stopped streaming; at the end,
