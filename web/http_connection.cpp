@@ -3,7 +3,7 @@
 #include "web_server.h"
 
 namespace {
-constexpr int kIdleMs = 30000;
+constexpr int kIdleMs = 15000;
 constexpr qsizetype kMaxBody = 65536;
 
 QByteArray reason(int status) {
@@ -33,17 +33,21 @@ QByteArray reason(int status) {
 HttpConnection::HttpConnection(QSslSocket* socket, WebServer& server)
     : QObject(&server), socket_(socket), server_(server) {
     socket->setParent(this);
+    socket->setReadBufferSize(static_cast<qint64>(HttpHead::kMaxHead) + kMaxBody);
     idle_.setSingleShot(true);
     idle_.setInterval(kIdleMs);
     connect(&idle_, &QTimer::timeout, this, [this] { socket_->abort(); });
     connect(socket, &QSslSocket::readyRead, this, &HttpConnection::onReadyRead);
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &HttpConnection::onWritten);
     connect(socket, &QSslSocket::disconnected, this, &QObject::deleteLater);
     idle_.start();
     onReadyRead();
 }
 
+// One request at a time: the next is read only once the answer has left, so a
+// client that sends and never reads holds one answer here, not thousands.
 void HttpConnection::onReadyRead() {
-    while (socket_ && socket_->state() == QAbstractSocket::ConnectedState) {
+    while (socket_ && socket_->state() == QAbstractSocket::ConnectedState && !writing()) {
         const QByteArray head = socket_->peek(HttpHead::kMaxHead);
         HttpRequest request;
         const HttpHead::Status status =
@@ -76,6 +80,16 @@ void HttpConnection::onReadyRead() {
         idle_.start();
         server_.answer(request, body, *this);
     }
+}
+
+bool HttpConnection::writing() const {
+    return socket_->bytesToWrite() > 0 || socket_->encryptedBytesToWrite() > 0;
+}
+
+void HttpConnection::onWritten() {
+    if (!socket_ || writing()) return;
+    idle_.start();
+    onReadyRead();
 }
 
 void HttpConnection::respond(int status, const QByteArray& type, const QByteArray& body,

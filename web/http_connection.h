@@ -10,7 +10,10 @@
 class WebServer;
 
 // One TLS connection from a browser: reads requests one after another on the
-// kept-alive connection and lets the server answer each. A WebSocket upgrade
+// kept-alive connection and lets the server answer each, the next only when
+// the last answer has been written out. At most a request head and body wait
+// unread; the connection ends when no request has been read or answered for
+// the idle time (a head that trickles in does not count). A WebSocket upgrade
 // is handed over untouched (the head was only peeked), and the connection then
 // belongs to the WebSocket. Deletes itself when the connection ends.
 class HttpConnection : public QObject {
@@ -25,6 +28,8 @@ public:
 
 private:
     void onReadyRead();
+    void onWritten();
+    bool writing() const;
     void closeAfterWriting();
 
     QPointer<QSslSocket> socket_;

@@ -2,11 +2,15 @@
 
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSslConfiguration>
 #include <QUrl>
 
+#include <cstdio>
+
+#include "gate_slot.h"
 #include "gateway_core.h"
 #include "http_connection.h"
+#include "incoming_connection.h"
+#include "page_message.h"
 #include "post_peer.h"
 #include "ws_peer.h"
 
@@ -14,6 +18,7 @@ namespace {
 
 // A POST session whose page has sent nothing for this long is gone.
 constexpr qint64 kPostQuietMs = 5000;
+constexpr int kRefusalReportMs = 60000;
 
 struct PageFile {
     const char* path;
@@ -40,13 +45,11 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
       core_(core),
       computerName_(std::move(computerName)),
       ownHosts_(std::move(ownHosts)),
+      listener_([this](qintptr descriptor) { accept(descriptor); }),
       webSockets_("sonvale-web", QWebSocketServer::NonSecureMode) {
-    connect(&tls_, &QSslServer::pendingConnectionAvailable, this, [this] {
-        while (tls_.hasPendingConnections()) {
-            auto* socket = qobject_cast<QSslSocket*>(tls_.nextPendingConnection());
-            if (socket) new HttpConnection(socket, *this);
-        }
-    });
+    refusalReport_.setSingleShot(true);
+    refusalReport_.setInterval(kRefusalReportMs);
+    connect(&refusalReport_, &QTimer::timeout, this, &WebServer::reportRefusals);
     connect(&webSockets_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* socket = webSockets_.nextPendingConnection())
             new WsPeer(socket, core_);
@@ -57,16 +60,52 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
 }
 
 bool WebServer::listen(const CertificateStore::Identity& identity, quint16 port, QString& error) {
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setLocalCertificate(identity.certificate);
-    config.setPrivateKey(identity.key);
-    config.setPeerVerifyMode(QSslSocket::VerifyNone);
-    tls_.setSslConfiguration(config);
-    if (!tls_.listen(QHostAddress::AnyIPv4, port)) {
-        error = tls_.errorString();
+    identity_ = identity;
+    port_ = port;
+    if (!listener_.listen(QHostAddress::AnyIPv4, port)) {
+        error = listener_.errorString();
         return false;
     }
     return true;
+}
+
+QSslConfiguration WebServer::tlsConfigurationFor(const QHostAddress& /*local*/) const {
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setLocalCertificate(identity_->certificate);
+    config.setPrivateKey(identity_->key);
+    config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    return config;
+}
+
+QByteArray WebServer::secureLocation(const HttpRequest& request, const QHostAddress& local) const {
+    const QString host = QUrl("http://" + QString::fromStdString(request.field("host"))).host();
+    const bool own = !host.isEmpty() && ownHosts_.contains(host, Qt::CaseInsensitive);
+    QString target = QString::fromStdString(request.target);
+    if (!target.startsWith('/')) target = "/";
+    return QUrl("https://" + (own ? host : local.toString()) + ":" + QString::number(port_) + target)
+        .toEncoded();
+}
+
+// The gate decides before anything is read; a refused descriptor is closed
+// with the IncomingConnection that briefly held it.
+void WebServer::accept(qintptr descriptor) {
+    auto incoming = std::make_unique<IncomingConnection>(descriptor);
+    const uint32_t address = incoming->peerAddress();
+    if (!gate_->admit(address)) {
+        if (!refusalReport_.isActive()) reportRefusals();
+        return;
+    }
+    incoming->setParent(this);
+    incoming.release()->start(*this, new GateSlot(gate_, address));
+}
+
+// The first refusal is told at once, later ones a minute after the last line.
+void WebServer::reportRefusals() {
+    const int refused = gate_->takeRefused();
+    if (refused == 0) return;
+    std::fprintf(stderr, "sonvale-web: refused %d connection%s over the limits in the last minute\n", refused,
+                 refused == 1 ? "" : "s");
+    refusalReport_.start();
 }
 
 bool WebServer::fromOwnPage(const HttpRequest& request) const {
@@ -111,31 +150,48 @@ void WebServer::answer(const HttpRequest& request, const QByteArray& body, HttpC
     connection.respond(404, "text/plain", "Not found\n");
 }
 
-// A POST without a session token opens one (its body holds the Hello); the
-// token comes back in X-Session and goes with every later POST.
+// A POST without a session token opens one when its body starts with a Hello;
+// the session is kept (its token back in X-Session, to go with every later
+// POST) only when the core welcomed it, so nothing stays behind a wrong PIN.
 void WebServer::answerPost(const HttpRequest& request, const QByteArray& body, HttpConnection& connection) {
     if (!fromOwnPage(request)) {
         connection.respond(403, "text/plain", "Forbidden\n");
         return;
     }
     const QByteArray token = QByteArray::fromStdString(request.field("x-session"));
-    PostPeer* peer = nullptr;
     if (token.isEmpty()) {
-        peer = new PostPeer(newToken(), connection.peerAddress());
-        peer->setParent(this);
-        postPeers_.insert(peer->token(), peer);
-        core_.attach(peer);
-    } else {
-        peer = postPeers_.value(token);
-        if (!peer) {
-            connection.respond(410, "text/plain", "Gone\n");
-            return;
-        }
+        openPostSession(body, connection);
+        return;
+    }
+    PostPeer* peer = postPeers_.value(token);
+    if (!peer) {
+        connection.respond(410, "text/plain", "Gone\n");
+        return;
     }
     peer->seen();
     core_.receive(peer, reinterpret_cast<const uint8_t*>(body.constData()), static_cast<size_t>(body.size()));
     connection.respond(200, "application/octet-stream", peer->takeOutgoing(), {{"X-Session", peer->token()}});
     if (peer->finished()) dropPostPeer(peer);
+}
+
+void WebServer::openPostSession(const QByteArray& body, HttpConnection& connection) {
+    if (body.isEmpty() || static_cast<uint8_t>(body[0]) != static_cast<uint8_t>(PageMessage::Type::Hello)) {
+        connection.respond(400, "text/plain", "Bad request\n");
+        return;
+    }
+    auto peer = std::make_unique<PostPeer>(newToken(), connection.peerAddress());
+    core_.attach(peer.get());
+    core_.receive(peer.get(), reinterpret_cast<const uint8_t*>(body.constData()),
+                  static_cast<size_t>(body.size()));
+    if (!core_.paired(peer.get())) {
+        core_.detach(peer.get());
+        connection.respond(200, "application/octet-stream", peer->takeOutgoing());
+        return;
+    }
+    peer->setParent(this);
+    postPeers_.insert(peer->token(), peer.get());
+    connection.respond(200, "application/octet-stream", peer->takeOutgoing(), {{"X-Session", peer->token()}});
+    peer.release();
 }
 
 void WebServer::dropPostPeer(PostPeer* peer) {

@@ -1,25 +1,36 @@
 #pragma once
 
 #include <QHash>
+#include <QHostAddress>
 #include <QObject>
-#include <QSslServer>
+#include <QSslConfiguration>
 #include <QStringList>
 #include <QTimer>
 #include <QWebSocketServer>
 
+#include <memory>
+#include <optional>
+
 #include "certificate_store.h"
+#include "connection_gate.h"
 #include "http_request.h"
+#include "tcp_listener.h"
 
 class GatewayCore;
 class HttpConnection;
 class PostPeer;
+class QSslSocket;
 
-// HTTPS and WSS on one port: a TLS server accepts, each connection's requests
-// are read by an HttpConnection, a WebSocket upgrade goes to a WebSocket server
+// HTTPS and WSS on one port: every accepted connection passes the gate (at
+// most ConnectionGate's caps per address and in all; past them it is closed at
+// once, and a line on stderr counts the refusals, at most once a minute), then
+// an IncomingConnection tells TLS from plain HTTP (sent on to https), and each
+// TLS connection's requests are read by an HttpConnection, a WebSocket upgrade goes to a WebSocket server
 // that never listens itself, everything else gets a plain answer: the page's
 // files, the computer's name, and the POST way in. Upgrades and POSTs must come
 // from a page of this gateway (Origin equal to https:// and the Host, which
-// must name this machine).
+// must name this machine); a POST session opens only for a body that starts
+// with a Hello, and is kept only once the core has welcomed it.
 class WebServer : public QObject {
     Q_OBJECT
 public:
@@ -27,20 +38,33 @@ public:
 
     bool listen(const CertificateStore::Identity& identity, quint16 port, QString& error);
 
+    // The TLS settings for a connection that came in on local.
+    QSslConfiguration tlsConfigurationFor(const QHostAddress& local) const;
+    // Where a plain HTTP request belongs: https:// with the Host's host when it
+    // names this machine (else local), the TLS port, the request's path.
+    QByteArray secureLocation(const HttpRequest& request, const QHostAddress& local) const;
+
     // From HttpConnection.
     void upgrade(QSslSocket* socket, const HttpRequest& request);
     void answer(const HttpRequest& request, const QByteArray& body, HttpConnection& connection);
 
 private:
+    void accept(qintptr descriptor);
+    void reportRefusals();
     bool fromOwnPage(const HttpRequest& request) const;
     void answerPost(const HttpRequest& request, const QByteArray& body, HttpConnection& connection);
+    void openPostSession(const QByteArray& body, HttpConnection& connection);
     void dropPostPeer(PostPeer* peer);
     void forgetQuietPostPeers();
 
     GatewayCore& core_;
     QString computerName_;
     QStringList ownHosts_;
-    QSslServer tls_;
+    std::shared_ptr<ConnectionGate> gate_ = std::make_shared<ConnectionGate>();
+    QTimer refusalReport_;
+    std::optional<CertificateStore::Identity> identity_;
+    quint16 port_ = 0;
+    TcpListener listener_;
     QWebSocketServer webSockets_;
     QHash<QByteArray, PostPeer*> postPeers_;
     QTimer postSweep_;
