@@ -47,6 +47,10 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
             if (socket) new HttpConnection(socket, *this);
         }
     });
+    // Emitted before the handshake, while the socket still takes a configuration.
+    connect(&tls_, &QSslServer::startedEncryptionHandshake, this, [this](QSslSocket* socket) {
+        socket->setSslConfiguration(tlsConfigurationFor(socket->localAddress()));
+    });
     connect(&webSockets_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* socket = webSockets_.nextPendingConnection())
             new WsPeer(socket, core_);
@@ -56,17 +60,34 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
     postSweep_.start();
 }
 
-bool WebServer::listen(const CertificateStore::Identity& identity, quint16 port, QString& error) {
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setLocalCertificate(identity.certificate);
-    config.setPrivateKey(identity.key);
-    config.setPeerVerifyMode(QSslSocket::VerifyNone);
-    tls_.setSslConfiguration(config);
+bool WebServer::listen(CertificateStore& certificates, quint16 port, QString& error) {
+    certificates_ = &certificates;
+    tls_.setSslConfiguration(tlsConfigurationFor(QHostAddress(QHostAddress::LocalHost)));
     if (!tls_.listen(QHostAddress::AnyIPv4, port)) {
         error = tls_.errorString();
         return false;
     }
     return true;
+}
+
+// A phone keeps the certificate it accepted for the address it opened, so it is
+// shown that one whatever other addresses the computer has today. Loopback's
+// stands in when the address's own cannot be had.
+QSslConfiguration WebServer::tlsConfigurationFor(const QHostAddress& local) {
+    bool isIPv4 = false;
+    const QHostAddress address(local.toIPv4Address(&isIPv4));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QString error;
+    std::optional<CertificateStore::Identity> identity;
+    if (isIPv4) identity = certificates_->obtain(address.toString(), now, error);
+    if (!identity) identity = certificates_->obtain("127.0.0.1", now, error);
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (identity) {
+        config.setLocalCertificate(identity->certificate);
+        config.setPrivateKey(identity->key);
+    }
+    return config;
 }
 
 bool WebServer::fromOwnPage(const HttpRequest& request) const {

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QSslServer>
 #include <QStringList>
 #include <QTimer>
@@ -25,13 +26,16 @@ class WebServer : public QObject {
 public:
     WebServer(GatewayCore& core, QString computerName, QStringList ownHosts, QObject* parent = nullptr);
 
-    bool listen(const CertificateStore::Identity& identity, quint16 port, QString& error);
+    // Each connection gets the certificate of the local address it reached;
+    // certificates must outlive this server.
+    bool listen(CertificateStore& certificates, quint16 port, QString& error);
 
     // From HttpConnection.
     void upgrade(QSslSocket* socket, const HttpRequest& request);
     void answer(const HttpRequest& request, const QByteArray& body, HttpConnection& connection);
 
 private:
+    QSslConfiguration tlsConfigurationFor(const QHostAddress& local);
     bool fromOwnPage(const HttpRequest& request) const;
     void answerPost(const HttpRequest& request, const QByteArray& body, HttpConnection& connection);
     void dropPostPeer(PostPeer* peer);
@@ -40,6 +44,7 @@ private:
     GatewayCore& core_;
     QString computerName_;
     QStringList ownHosts_;
+    CertificateStore* certificates_ = nullptr;
     QSslServer tls_;
     QWebSocketServer webSockets_;
     QHash<QByteArray, PostPeer*> postPeers_;
