@@ -40,16 +40,13 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
       core_(core),
       computerName_(std::move(computerName)),
       ownHosts_(std::move(ownHosts)),
+      tls_([this](const QHostAddress& local) { return tlsConfigurationFor(local); }),
       webSockets_("sonvale-web", QWebSocketServer::NonSecureMode) {
     connect(&tls_, &QSslServer::pendingConnectionAvailable, this, [this] {
         while (tls_.hasPendingConnections()) {
             auto* socket = qobject_cast<QSslSocket*>(tls_.nextPendingConnection());
             if (socket) new HttpConnection(socket, *this);
         }
-    });
-    // Emitted before the handshake, while the socket still takes a configuration.
-    connect(&tls_, &QSslServer::startedEncryptionHandshake, this, [this](QSslSocket* socket) {
-        socket->setSslConfiguration(tlsConfigurationFor(socket->localAddress()));
     });
     connect(&webSockets_, &QWebSocketServer::newConnection, this, [this] {
         while (QWebSocket* socket = webSockets_.nextPendingConnection())
@@ -62,7 +59,6 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
 
 bool WebServer::listen(CertificateStore& certificates, quint16 port, QString& error) {
     certificates_ = &certificates;
-    tls_.setSslConfiguration(tlsConfigurationFor(QHostAddress(QHostAddress::LocalHost)));
     if (!tls_.listen(QHostAddress::AnyIPv4, port)) {
         error = tls_.errorString();
         return false;
@@ -74,12 +70,11 @@ bool WebServer::listen(CertificateStore& certificates, quint16 port, QString& er
 // shown that one whatever other addresses the computer has today. Loopback's
 // stands in when the address's own cannot be had.
 QSslConfiguration WebServer::tlsConfigurationFor(const QHostAddress& local) {
-    bool isIPv4 = false;
-    const QHostAddress address(local.toIPv4Address(&isIPv4));
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QString error;
     std::optional<CertificateStore::Identity> identity;
-    if (isIPv4) identity = certificates_->obtain(address.toString(), now, error);
+    if (local.protocol() == QAbstractSocket::IPv4Protocol)
+        identity = certificates_->obtain(local.toString(), now, error);
     if (!identity) identity = certificates_->obtain("127.0.0.1", now, error);
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setPeerVerifyMode(QSslSocket::VerifyNone);

@@ -3,11 +3,11 @@
 #include <QHash>
 #include <QObject>
 #include <QSslConfiguration>
-#include <QSslServer>
 #include <QStringList>
 #include <QTimer>
 #include <QWebSocketServer>
 
+#include "addressed_ssl_server.h"
 #include "certificate_store.h"
 #include "http_request.h"
 
@@ -45,7 +45,7 @@ private:
     QString computerName_;
     QStringList ownHosts_;
     CertificateStore* certificates_ = nullptr;
-    QSslServer tls_;
+    AddressedSslServer tls_;
     QWebSocketServer webSockets_;
     QHash<QByteArray, PostPeer*> postPeers_;
     QTimer postSweep_;
