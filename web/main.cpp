@@ -8,7 +8,6 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
@@ -94,17 +93,21 @@ int main(int argc, char** argv) {
     const QStringList dnsNames{"localhost", QString::fromLocal8Bit(host) + ".local"};
 
     QString error;
-    const CertificateStore store(certificateFolder());
-    const auto identity = store.obtain(dnsNames, addresses, QDateTime::currentDateTimeUtc(), error);
-    if (!identity) {
-        say(error);
-        return 1;
+    // Every address's certificate now, so a failure shows at start and not at a phone's first visit.
+    CertificateStore certificates(certificateFolder(), dnsNames);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QString& address : addresses) {
+        const auto identity = certificates.obtain(address, now, error);
+        if (!identity) {
+            say(error);
+            return 1;
+        }
+        if (identity->made) say("made a new certificate for " + address);
     }
-    if (identity->made) say("made a new certificate in " + QDir::toNativeSeparators(certificateFolder()));
 
     GatewayCore core(pin, name);
     WebServer server(core, name, dnsNames + addresses);
-    if (!server.listen(*identity, sonvale::kWebPort, error)) {
+    if (!server.listen(certificates, sonvale::kWebPort, error)) {
         say(QString("cannot listen on port %1: %2").arg(sonvale::kWebPort).arg(error));
         return 1;
     }

@@ -59,8 +59,8 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
     postSweep_.start();
 }
 
-bool WebServer::listen(const CertificateStore::Identity& identity, quint16 port, QString& error) {
-    identity_ = identity;
+bool WebServer::listen(CertificateStore& certificates, quint16 port, QString& error) {
+    certificates_ = &certificates;
     port_ = port;
     if (!listener_.listen(QHostAddress::AnyIPv4, port)) {
         error = listener_.errorString();
@@ -69,11 +69,22 @@ bool WebServer::listen(const CertificateStore::Identity& identity, quint16 port,
     return true;
 }
 
-QSslConfiguration WebServer::tlsConfigurationFor(const QHostAddress& /*local*/) const {
+// A phone keeps the certificate it accepted for the address it opened, so it is
+// shown that one whatever other addresses the computer has today. Loopback's
+// stands in when the address's own cannot be had.
+QSslConfiguration WebServer::tlsConfigurationFor(const QHostAddress& local) {
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QString error;
+    std::optional<CertificateStore::Identity> identity;
+    if (local.protocol() == QAbstractSocket::IPv4Protocol)
+        identity = certificates_->obtain(local.toString(), now, error);
+    if (!identity) identity = certificates_->obtain("127.0.0.1", now, error);
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setLocalCertificate(identity_->certificate);
-    config.setPrivateKey(identity_->key);
     config.setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (identity) {
+        config.setLocalCertificate(identity->certificate);
+        config.setPrivateKey(identity->key);
+    }
     return config;
 }
 

@@ -36,10 +36,12 @@ class WebServer : public QObject {
 public:
     WebServer(GatewayCore& core, QString computerName, QStringList ownHosts, QObject* parent = nullptr);
 
-    bool listen(const CertificateStore::Identity& identity, quint16 port, QString& error);
+    // Each connection gets the certificate of the local address it reached;
+    // certificates must outlive this server.
+    bool listen(CertificateStore& certificates, quint16 port, QString& error);
 
     // The TLS settings for a connection that came in on local.
-    QSslConfiguration tlsConfigurationFor(const QHostAddress& local) const;
+    QSslConfiguration tlsConfigurationFor(const QHostAddress& local);
     // Where a plain HTTP request belongs: https:// with the Host's host when it
     // names this machine (else local), the TLS port, the request's path.
     QByteArray secureLocation(const HttpRequest& request, const QHostAddress& local) const;
@@ -62,7 +64,7 @@ private:
     QStringList ownHosts_;
     std::shared_ptr<ConnectionGate> gate_ = std::make_shared<ConnectionGate>();
     QTimer refusalReport_;
-    std::optional<CertificateStore::Identity> identity_;
+    CertificateStore* certificates_ = nullptr;
     quint16 port_ = 0;
     TcpListener listener_;
     QWebSocketServer webSockets_;

@@ -1,92 +1,115 @@
-// The gateway's certificate: what it names, how long it holds, how its key is
-// kept, and when it is made again.
+// The gateway's certificates: one per address, kept while they can serve, made
+// again when they cannot, in private files.
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <optional>
+#include <functional>
 
 #include "certificate_store.h"
+#include "self_signed.h"
 
 namespace {
 
 const QStringList kNames{"localhost", "desk.local"};
-const QStringList kAddresses{"127.0.0.1", "192.168.1.20"};
+const QDateTime kNow = QDateTime::currentDateTimeUtc();
+constexpr char kAddress[] = "192.168.1.20";
 
-bool usableForServers(const QSslCertificate& cert) {
-    const QByteArray pem = cert.toPem();
-    BIO* bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
-    X509* x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    const bool ok = x && X509_check_purpose(x, X509_PURPOSE_SSL_SERVER, 0) == 1 && X509_get_version(x) == 2;
-    X509_free(x);
-    BIO_free(bio);
-    return ok;
+void put(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(data);
 }
 
-TEST(CertificateStore, MakesAServerCertificateNamingEveryAddress) {
+unsigned mode(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(CertificateStore, NamesItsAddressAndTheHostsNames) {
     QTemporaryDir dir;
-    const CertificateStore store(dir.path() + "/tarnwell");
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    QString error;
-    const auto identity = store.obtain(kNames, kAddresses, now, error);
-    ASSERT_TRUE(identity) << error.toStdString();
-    EXPECT_TRUE(identity->made);
+    CertificateStore store(dir.path(), kNames);
+    QString e;
+    const auto identity = store.obtain(kAddress, kNow, e);
+    ASSERT_TRUE(identity) << e.toStdString();
     const auto names = identity->certificate.subjectAlternativeNames();
-    const auto set = [](const QStringList& l) { return QSet<QString>(l.begin(), l.end()); };
-    EXPECT_EQ(set(names.values(QSsl::DnsEntry)), set(kNames));
-    EXPECT_EQ(set(names.values(QSsl::IpAddressEntry)), set(kAddresses));
-    EXPECT_NEAR(double(now.daysTo(identity->certificate.expiryDate())), 730, 2);
-    EXPECT_TRUE(usableForServers(identity->certificate));
-    EXPECT_EQ(identity->key.algorithm(), QSsl::Ec);
+    EXPECT_EQ(names.values(QSsl::IpAddressEntry), QList<QString>{kAddress});
+    const QList<QString> dns = names.values(QSsl::DnsEntry);
+    EXPECT_EQ(QSet<QString>(dns.begin(), dns.end()), QSet<QString>(kNames.begin(), kNames.end()));
+    EXPECT_NEAR(double(kNow.daysTo(identity->certificate.expiryDate())), 730, 1);
+    EXPECT_EQ(identity->certificate.version(), "3");
     EXPECT_EQ(identity->key.length(), 256);
 }
 
-TEST(CertificateStore, IsReusedWhileValidAndMadeAgainOtherwise) {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    QString e;
-    const auto expired = CertificateStore::make(kNames, kAddresses, now.addDays(-800), 730, e);
-    const auto endsToday = CertificateStore::make(kNames, kAddresses, now.addDays(-1), 1, e);
-    const auto other = CertificateStore::make(kNames, kAddresses, now, 730, e);
+TEST(CertificateStore, KeptWhileItCanServeAndMadeAgainOtherwise) {
     struct Case {
         const char* name;
-        std::optional<CertificateStore::Identity> replacement;
-        bool keyOnly;    // of the replacement, only its key is stored
-        bool keyOpened;  // the key file made readable by others
-        QStringList addresses;
+        qint64 madeDaysAgo;
+        bool sameStore;  // else a second store on the same folder, as after a restart
+        std::function<void(const CertificateStore&, const QString& folder)> spoil;
         bool madeAgain;
     };
+    const auto nothing = [](const CertificateStore&, const QString&) {};
     const Case cases[] = {
-        {"unchanged", {}, false, false, kAddresses, false},
-        {"an address fewer", {}, false, false, {"127.0.0.1"}, false},
-        {"a new address", {}, false, false, kAddresses + QStringList{"10.0.0.7"}, true},
-        {"key opened to others", {}, false, true, kAddresses, false},
-        {"expired", expired, false, false, kAddresses, true},
-        {"expiring within a day", endsToday, false, false, kAddresses, true},
-        {"key of another certificate", other, true, false, kAddresses, true},
+        {"asked again", 0, true, nothing, false},
+        {"after a restart on other addresses", 0, false,
+         [](const CertificateStore&, const QString& folder) {
+             CertificateStore elsewhere(folder, kNames);
+             QString e;
+             EXPECT_TRUE(elsewhere.obtain("10.0.0.7", kNow, e).value().made);
+         },
+         false},
+        {"expiring within a day", 729, true, nothing, true},
+        {"expiring within a day, after a restart", 729, false, nothing, true},
+        {"belonging to another key", 0, false,
+         [](const CertificateStore& store, const QString& folder) {
+             CertificateStore other(folder + "-other", kNames);
+             QString e;
+             put(store.certificatePath(kAddress), other.obtain(kAddress, kNow, e)->certificate.toPem());
+         },
+         true},
+        {"its key broken", 0, false, [](const CertificateStore& s, const QString&) { put(s.keyPath(), "x"); },
+         true},
     };
     for (const Case& c : cases) {
         QTemporaryDir dir;
-        const CertificateStore store(dir.path());
-        const auto first = store.obtain(kNames, kAddresses, now, e);
-        ASSERT_TRUE(first) << c.name;
-        if (c.replacement && !c.keyOnly) store.store(*c.replacement, e);
-        QFile key(store.keyPath());
-        if (c.keyOnly && key.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            key.write(c.replacement->key.toPem());
-        key.close();
-        if (c.keyOpened) chmod(QFile::encodeName(store.keyPath()).constData(), 0644);
-        const auto second = store.obtain(kNames, c.addresses, now, e);
+        CertificateStore store(dir.path() + "/tarnwell", kNames);
+        QString e;
+        const auto first = store.obtain(kAddress, kNow.addDays(-c.madeDaysAgo), e);
+        ASSERT_TRUE(first && first->made) << c.name;
+        c.spoil(store, dir.path() + "/tarnwell");
+        CertificateStore restarted(dir.path() + "/tarnwell", kNames);
+        const auto second = (c.sameStore ? store : restarted).obtain(kAddress, kNow, e);
         ASSERT_TRUE(second) << c.name << ": " << e.toStdString();
         EXPECT_EQ(second->made, c.madeAgain) << c.name;
-        EXPECT_EQ(second->certificate == first->certificate, !c.madeAgain) << c.name;
-        struct stat st {};  // the key is private to its user, made or kept
-        stat(QFile::encodeName(store.keyPath()).constData(), &st);
-        EXPECT_EQ(st.st_mode & 0777, 0600u) << c.name;
+        EXPECT_EQ(second->certificate.toDer() == first->certificate.toDer(), !c.madeAgain) << c.name;
+        EXPECT_TRUE(SelfSigned::belongsTo(second->certificate.toPem(), second->key.toPem())) << c.name;
     }
+}
+
+TEST(CertificateStore, KeepsPrivateFilesAndReplacesALinkAtTheirName) {
+    QTemporaryDir dir;
+    CertificateStore store(dir.path() + "/tarnwell", kNames);
+    QString e;
+    ASSERT_TRUE(store.obtain("127.0.0.1", kNow, e));
+    put(dir.path() + "/elsewhere", "untouched");
+    QFile::link(dir.path() + "/elsewhere", store.certificatePath(kAddress));
+    ASSERT_TRUE(store.obtain(kAddress, kNow, e)) << e.toStdString();
+    EXPECT_EQ(mode(dir.path() + "/tarnwell"), 0700u);
+    EXPECT_EQ(mode(dir.path() + "/tarnwell/certs"), 0700u);
+    EXPECT_EQ(mode(store.keyPath()), 0600u);
+    EXPECT_EQ(mode(store.certificatePath(kAddress)), 0600u);  // a file now, not the link
+    QFile elsewhere(dir.path() + "/elsewhere");
+    ASSERT_TRUE(elsewhere.open(QIODevice::ReadOnly));
+    EXPECT_EQ(elsewhere.readAll(), "untouched");
+
+    // A name that cannot be replaced fails the call and leaves no temporary file.
+    QDir().mkdir(store.certificatePath("10.0.0.7"));
+    EXPECT_FALSE(store.obtain("10.0.0.7", kNow, e));
+    EXPECT_EQ(QDir(dir.path() + "/tarnwell/certs").entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 }  // namespace
