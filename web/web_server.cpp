@@ -8,6 +8,7 @@
 #include "gateway_core.h"
 #include "http_connection.h"
 #include "post_peer.h"
+#include "ws_handshake.h"
 #include "ws_peer.h"
 
 namespace {
@@ -36,20 +37,12 @@ QByteArray newToken() {
 }  // namespace
 
 WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHosts, QObject* parent)
-    : QObject(parent),
-      core_(core),
-      computerName_(std::move(computerName)),
-      ownHosts_(std::move(ownHosts)),
-      webSockets_("sonvale-web", QWebSocketServer::NonSecureMode) {
+    : QObject(parent), core_(core), computerName_(std::move(computerName)), ownHosts_(std::move(ownHosts)) {
     connect(&tls_, &QSslServer::pendingConnectionAvailable, this, [this] {
         while (tls_.hasPendingConnections()) {
             auto* socket = qobject_cast<QSslSocket*>(tls_.nextPendingConnection());
             if (socket) new HttpConnection(socket, *this);
         }
-    });
-    connect(&webSockets_, &QWebSocketServer::newConnection, this, [this] {
-        while (QWebSocket* socket = webSockets_.nextPendingConnection())
-            new WsPeer(socket, core_);
     });
     postSweep_.setInterval(1000);
     connect(&postSweep_, &QTimer::timeout, this, &WebServer::forgetQuietPostPeers);
@@ -78,13 +71,16 @@ bool WebServer::fromOwnPage(const HttpRequest& request) const {
 }
 
 void WebServer::upgrade(QSslSocket* socket, const HttpRequest& request) {
-    if (!fromOwnPage(request)) {
-        socket->write("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
-        connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    const QByteArray refusal =
+        fromOwnPage(request) ? WsHandshake::refusal(request)
+                             : "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    if (refusal.isEmpty()) {
+        new WsPeer(socket, request, core_);
         return;
     }
-    webSockets_.handleConnection(socket);
+    socket->write(refusal);
+    socket->disconnectFromHost();
+    connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
 }
 
 void WebServer::answer(const HttpRequest& request, const QByteArray& body, HttpConnection& connection) {

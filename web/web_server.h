@@ -5,7 +5,6 @@
 #include <QSslServer>
 #include <QStringList>
 #include <QTimer>
-#include <QWebSocketServer>
 
 #include "certificate_store.h"
 #include "http_request.h"
@@ -15,8 +14,8 @@ class HttpConnection;
 class PostPeer;
 
 // HTTPS and WSS on one port: a TLS server accepts, each connection's requests
-// are read by an HttpConnection, a WebSocket upgrade goes to a WebSocket server
-// that never listens itself, everything else gets a plain answer: the page's
+// are read by an HttpConnection, a WebSocket upgrade becomes a WsPeer,
+// everything else gets a plain answer: the page's
 // files, the computer's name, and the POST way in. Upgrades and POSTs must come
 // from a page of this gateway (Origin equal to https:// and the Host, which
 // must name this machine).
@@ -41,7 +40,6 @@ private:
     QString computerName_;
     QStringList ownHosts_;
     QSslServer tls_;
-    QWebSocketServer webSockets_;
     QHash<QByteArray, PostPeer*> postPeers_;
     QTimer postSweep_;
 };
