@@ -99,19 +99,6 @@ TEST(WsFrameReader, ReadsMessagesAndRefusesEachBrokenRuleWithItsCode) {
     }
 }
 
-TEST(WsFrameWriter, WritesUnmaskedFramesWithTheShortestLength) {
-    const Bytes big(65536, 1);
-    EXPECT_EQ(WsFrame::binary(nullptr, 0), (Bytes{0x82, 0}));
-    const Bytes medium = WsFrame::binary(big.data(), 126);
-    EXPECT_EQ(Bytes(medium.begin(), medium.begin() + 4), (Bytes{0x82, 126, 0, 126}));
-    const Bytes large = WsFrame::binary(big.data(), big.size());
-    EXPECT_EQ(Bytes(large.begin(), large.begin() + 10), (Bytes{0x82, 127, 0, 0, 0, 0, 0, 1, 0, 0}));
-    EXPECT_EQ(large.size(), 10 + big.size());
-    EXPECT_EQ(WsFrame::pong({7}), (Bytes{0x8A, 1, 7}));
-    EXPECT_EQ(WsFrame::close(1002), (Bytes{0x88, 2, 0x03, 0xEA}));
-    EXPECT_EQ(WsFrame::close(0), (Bytes{0x88, 0}));
-}
-
 TEST(WsHandshake, AcceptsOnlyAVersion13UpgradeWithA16ByteKey) {
     const std::string good =
         "Upgrade: websocket\r\nConnection: keep-alive, Upgrade\r\nSec-WebSocket-Version: 13\r\n";
