@@ -14,9 +14,9 @@ class HttpConnection;
 class PostPeer;
 
 // HTTPS and WSS on one port: a TLS server accepts, each connection's requests
-// are read by an HttpConnection, a WebSocket upgrade becomes a WsPeer,
-// everything else gets a plain answer: the page's
-// files, the computer's name, and the POST way in. Upgrades and POSTs must come
+// are read by an HttpConnection, a WebSocket upgrade becomes a WsPeer (or is
+// refused), everything else gets a plain answer: the page's files, the
+// computer's name, and the POST way in. Upgrades and POSTs must come
 // from a page of this gateway (Origin equal to https:// and the Host, which
 // must name this machine).
 class WebServer : public QObject {
