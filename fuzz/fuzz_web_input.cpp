@@ -1,11 +1,13 @@
-// What a browser sends the web gateway: the HTTP request heads and the page's
-// messages, with the properties every accepted input must keep. The parsers are
-// compiled in here so the target builds whether or not the gateway is.
+// What a browser sends the web gateway: the HTTP request heads, the WebSocket
+// frames and the page's messages, with the properties every accepted input
+// must keep. The parsers are compiled in here so the target builds whether or
+// not the gateway is.
 #include <cstdlib>
 #include <cstring>
 
 #include "../web/http_request.cpp"
 #include "../web/page_message.cpp"
+#include "../web/ws_frame.cpp"
 
 namespace {
 
@@ -46,11 +48,35 @@ void pageUnits(const uint8_t* data, size_t size) {
     }
 }
 
+// A page's frames, read whole and byte by byte: the same events either way,
+// nothing after a close or a violation, and nothing over the limits.
+void webSocketFrames(const uint8_t* data, size_t size) {
+    WsFrameReader whole;
+    WsFrameReader split;
+    const std::vector<WsEvent> events = whole.read(data, size);
+    std::vector<WsEvent> pieces;
+    for (size_t i = 0; i < size; ++i) {
+        for (WsEvent& event : split.read(data + i, 1))
+            pieces.push_back(std::move(event));
+    }
+    check(pieces.size() == events.size() && whole.done() == split.done());
+    for (size_t i = 0; i < events.size(); ++i) {
+        const WsEvent& event = events[i];
+        check(event.kind == pieces[i].kind && event.payload == pieces[i].payload &&
+              event.code == pieces[i].code);
+        check(event.kind == WsEvent::Kind::Message || event.payload.size() <= WsFrame::kMaxControlPayload);
+        check(event.payload.size() <= WsFrame::kMaxMessage);
+        const bool last = event.kind == WsEvent::Kind::Close || event.kind == WsEvent::Kind::Violation;
+        check(last == (i + 1 == events.size() && whole.done()));
+    }
+}
+
 }  // namespace
 
-// First byte: even for an HTTP head, odd for the page's units.
+// First byte mod 4: 2 for WebSocket frames, else even for an HTTP head, odd for
+// the page's units.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    (data[0] % 2 == 0 ? requestHead : pageUnits)(data + 1, size - 1);
+    (data[0] % 4 == 2 ? webSocketFrames : data[0] % 2 == 0 ? requestHead : pageUnits)(data + 1, size - 1);
     return 0;
 }

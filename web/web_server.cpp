@@ -12,9 +12,12 @@
 #include "incoming_connection.h"
 #include "page_message.h"
 #include "post_peer.h"
+#include "ws_handshake.h"
 #include "ws_peer.h"
 
 namespace {
+
+constexpr int kRefusalLingerMs = 5000;
 
 // A POST session whose page has sent nothing for this long is gone.
 constexpr qint64 kPostQuietMs = 5000;
@@ -45,15 +48,10 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
       core_(core),
       computerName_(std::move(computerName)),
       ownHosts_(std::move(ownHosts)),
-      listener_([this](qintptr descriptor) { accept(descriptor); }),
-      webSockets_("sonvale-web", QWebSocketServer::NonSecureMode) {
+      listener_([this](qintptr descriptor) { accept(descriptor); }) {
     refusalReport_.setSingleShot(true);
     refusalReport_.setInterval(kRefusalReportMs);
     connect(&refusalReport_, &QTimer::timeout, this, &WebServer::reportRefusals);
-    connect(&webSockets_, &QWebSocketServer::newConnection, this, [this] {
-        while (QWebSocket* socket = webSockets_.nextPendingConnection())
-            new WsPeer(socket, core_);
-    });
     postSweep_.setInterval(1000);
     connect(&postSweep_, &QTimer::timeout, this, &WebServer::forgetQuietPostPeers);
     postSweep_.start();
@@ -128,13 +126,18 @@ bool WebServer::fromOwnPage(const HttpRequest& request) const {
 }
 
 void WebServer::upgrade(QSslSocket* socket, const HttpRequest& request) {
-    if (!fromOwnPage(request)) {
-        socket->write("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
-        connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    const QByteArray refusal =
+        fromOwnPage(request) ? WsHandshake::refusal(request)
+                             : "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    if (refusal.isEmpty()) {
+        new WsPeer(socket, request, core_);
         return;
     }
-    webSockets_.handleConnection(socket);
+    socket->write(refusal);
+    connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    socket->disconnectFromHost();
+    // A client that never reads the refusal still gives its slot back.
+    QTimer::singleShot(kRefusalLingerMs, socket, [socket] { socket->abort(); });
 }
 
 void WebServer::answer(const HttpRequest& request, const QByteArray& body, HttpConnection& connection) {

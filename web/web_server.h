@@ -6,7 +6,6 @@
 #include <QSslConfiguration>
 #include <QStringList>
 #include <QTimer>
-#include <QWebSocketServer>
 
 #include <memory>
 #include <optional>
@@ -25,8 +24,8 @@ class QSslSocket;
 // most ConnectionGate's caps per address and in all; past them it is closed at
 // once, and a line on stderr counts the refusals, at most once a minute), then
 // an IncomingConnection tells TLS from plain HTTP (sent on to https), and each
-// TLS connection's requests are read by an HttpConnection, a WebSocket upgrade goes to a WebSocket server
-// that never listens itself, everything else gets a plain answer: the page's
+// TLS connection's requests are read by an HttpConnection; a WebSocket upgrade
+// becomes a WsPeer (or is refused), everything else gets a plain answer: the page's
 // files, the computer's name, and the POST way in. Upgrades and POSTs must come
 // from a page of this gateway (Origin equal to https:// and the Host, which
 // must name this machine); a POST session opens only for a body that starts
@@ -67,7 +66,6 @@ private:
     CertificateStore* certificates_ = nullptr;
     quint16 port_ = 0;
     TcpListener listener_;
-    QWebSocketServer webSockets_;
     QHash<QByteArray, PostPeer*> postPeers_;
     QTimer postSweep_;
 };

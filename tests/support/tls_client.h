@@ -1,8 +1,11 @@
 // A bare TLS connection to the gateway from a chosen loopback address, for
-// requests written by hand (and for ones that are never read).
+// saying what a well-behaved client never would (and for never reading). The
+// server's certificate is not checked. Needs the test's Qt event loop.
 #pragma once
 
 #include <QSslSocket>
+
+#include <utility>
 
 #include "qt_wait.h"
 
@@ -13,6 +16,9 @@ public:
     // from: the local address to connect from (any 127.x works in the sandbox).
     explicit TlsClient(const QString& from = "127.0.0.1", quint16 port = 47812) {
         socket_.setPeerVerifyMode(QSslSocket::VerifyNone);
+        QObject::connect(&socket_, &QSslSocket::readyRead, [this] {
+            if (reading_) received_ += socket_.readAll();
+        });
         socket_.bind(QHostAddress(from));
         socket_.connectToHostEncrypted("127.0.0.1", port);
     }
@@ -22,29 +28,39 @@ public:
             timeout);
         return socket_.isEncrypted();
     }
+    void send(const QByteArray& bytes) { socket_.write(bytes); }
     // The whole answer (head and a Content-Length body), empty when none came.
     QByteArray get(const QByteArray& path, std::chrono::milliseconds timeout = 20s) {
-        socket_.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:47812\r\n\r\n");
-        QByteArray answer;
+        received_.clear();
+        send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:47812\r\n\r\n");
         pumpUntil(
             [&] {
-                answer += socket_.readAll();
-                const qsizetype end = answer.indexOf("\r\n\r\n");
+                const qsizetype end = received_.indexOf("\r\n\r\n");
                 if (end < 0) return socket_.state() == QAbstractSocket::UnconnectedState;
-                const qsizetype at = answer.toLower().indexOf("content-length:");
+                const qsizetype at = received_.toLower().indexOf("content-length:");
                 const qsizetype length =
-                    at < 0 ? 0 : answer.mid(at + 15, end - at - 15).split('\r')[0].trimmed().toLongLong();
-                return answer.size() >= end + 4 + length;
+                    at < 0 ? 0 : received_.mid(at + 15, end - at - 15).split('\r')[0].trimmed().toLongLong();
+                return received_.size() >= end + 4 + length;
             },
             timeout);
-        return answer;
+        return std::exchange(received_, {});
     }
+    // Whether the server ended the connection; received() then holds all it sent.
+    bool closedByServer() {
+        return pumpUntil([&] { return socket_.state() == QAbstractSocket::UnconnectedState; });
+    }
+    const QByteArray& received() const { return received_; }
     // Takes at most a few bytes of what comes, as a client that never reads.
-    void stopReading() { socket_.setReadBufferSize(1); }
+    void stopReading() {
+        reading_ = false;
+        socket_.setReadBufferSize(1);
+    }
     QSslSocket& socket() { return socket_; }
 
 private:
     QSslSocket socket_;
+    QByteArray received_;
+    bool reading_ = true;
 };
 
 }  // namespace testsupport

@@ -145,5 +145,26 @@ TEST_F(WebGateway, TheAcceptPathHolds) {
         << openDescriptors(gateway->pid()) << " descriptors, " << baseline << " at the start";
 }
 
+// The head and the first frame arrive together, as a page may send them.
+TEST_F(WebGateway, ClosesAWebSocketWhoseFrameBreaksTheRulesWithItsCode) {
+    const QByteArray upgrade =
+        "GET /stream HTTP/1.1\r\nHost: 127.0.0.1:47812\r\nOrigin: https://127.0.0.1:47812\r\n"
+        "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {QByteArray("\x82\x01\x02", 3), QByteArray("\x88\x02\x03\xEA", 4)},       // unmasked: 1002
+        {QByteArray("\x81\x81\0\0\0\0a", 7), QByteArray("\x88\x02\x03\xEB", 4)},  // text: 1003
+    };
+    for (const auto& [frame, close] : cases) {
+        TlsClient client;
+        ASSERT_TRUE(client.encrypted());
+        client.send(upgrade + frame);
+        EXPECT_TRUE(client.closedByServer());
+        const QByteArray& got = client.received();
+        EXPECT_TRUE(got.startsWith("HTTP/1.1 101 ")) << got.toStdString();
+        EXPECT_EQ(got.mid(got.indexOf("\r\n\r\n") + 4).toHex(), close.toHex());
+    }
+}
+
 }  // namespace
 }  // namespace testsupport
