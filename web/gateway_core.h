@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -44,6 +45,8 @@ signals:
     // For the operator: a browser started or stopped streaming; at the end,
     // detail tells how the playout went.
     void streamingChanged(bool streaming, const QString& detail);
+    void pairingPaused(const QDateTime& until);
+    void pairingResumed();
 
 private:
     struct Session {
