@@ -26,6 +26,4 @@ struct GatewayEvent {
     QDateTime until;
 
     static std::optional<GatewayEvent> parse(const QString& line);
-
-    bool operator==(const GatewayEvent&) const = default;
 };

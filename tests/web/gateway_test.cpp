@@ -16,6 +16,7 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
     EXPECT_EQ(page.next(), std::make_pair(uint8_t(kNotice), QByteArray("\x01The computer is receiving.")));
     page.streamTone(3, tap);
     expectTone(tap.frames, 24000, 16383 / 32768.0 / std::sqrt(2.0));
+    EXPECT_TRUE(gateway->waitForLine(R"({"event":"stream-started"})", 20s));  // what the app follows
 
     ASSERT_EQ(engine->stop(), 0);
     EXPECT_EQ(page.next().second.left(1), QByteArray("\x02"));  // engine down
@@ -35,6 +36,7 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
     EXPECT_TRUE(page.closed());
     again.send(3, QByteArray(1, 2));
     EXPECT_TRUE(pumpUntil([&] { return engine->process().out().find("Mode 2") != std::string::npos; }));
+    EXPECT_EQ(gateway->err().find(kPin), std::string::npos) << "the log shows the PIN:\n" << gateway->err();
 }
 
 TEST_F(WebGateway, RefusesWhatIsNotItsOwnPairedPage) {
