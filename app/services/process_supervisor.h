@@ -44,8 +44,7 @@ public:
     struct Options {
         QString directory;                                       // empty: resourceDirectory(); for tests
         std::chrono::milliseconds restartDelay = kRestartDelay;  // for tests
-        // Given to every launch on standard input (what the argument list would
-        // show to every local user, a secret say).
+        // For what must not show in the process table, as arguments do (a PIN).
         QByteArray standardInput{};
         bool outputLines = false;
     };
