@@ -35,20 +35,31 @@ int msLeft(Clock::time_point deadline) {
 }
 }  // namespace
 
-Child::Child(const std::string& program, const std::vector<std::string>& args) {
+Child::Child(const std::string& program, const std::vector<std::string>& args, const std::string& input) {
     int out[2];
+    int in[2];
     if (pipe2(out, O_CLOEXEC) != 0) return;
+    if (pipe2(in, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return;
+    }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+        dup2(in[0], 0);
         dup2(out[1], 1);
         dup2(out[1], 2);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    // The read end is still open here: the write never raises SIGPIPE.
+    [[maybe_unused]] const ssize_t written = write(in[1], input.data(), input.size());
+    close(in[0]);
+    close(in[1]);
     close(out[1]);
     fd_ = out[0];
 }

@@ -15,11 +15,12 @@ namespace benchio {
 
 using Bytes = std::vector<uint8_t>;
 
-// A program with its standard output and error read through one pipe; killed
-// and reaped by the destructor if it still runs.
+// A program with its standard output and error read through one pipe, and
+// input (at most 64 KiB) on its standard input, which then ends; killed and
+// reaped by the destructor if it still runs.
 class Child {
 public:
-    Child(const std::string& program, const std::vector<std::string>& args);
+    Child(const std::string& program, const std::vector<std::string>& args, const std::string& input = {});
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;

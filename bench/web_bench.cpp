@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
     }
     setenv("XDG_DATA_HOME", "/dev/shm", 1);
     FakeEngine engine;
-    benchio::Child gateway(web, {"--pin", kPin});
+    benchio::Child gateway(web, {}, std::string(kPin) + "\n");
     const std::string link = std::string("https://127.0.0.1:47812/#pin=") + kPin;
     const auto deadline = Clock::now() + 30s;
     // Waiting for its exit reads its output meanwhile.

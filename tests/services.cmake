@@ -26,6 +26,7 @@ endfunction()
 tarnwell_services_gtest(services_unit_tests LABEL unit
     SOURCES
         unit/audio_device_test.cpp
+        unit/gateway_event_test.cpp
         unit/level_meter_test.cpp
         unit/network_info_test.cpp
         unit/pin_test.cpp

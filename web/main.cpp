@@ -1,7 +1,9 @@
 // sonvale-web: the browser's way in. Serves the page that turns a phone's
 // browser into the microphone, over HTTPS with its own certificate, takes the
 // page's audio over a WebSocket (or POST requests) and hands it to the engine on
-// this host as the engine's own datagrams.
+// this host as the engine's own datagrams. The PIN comes on standard input,
+// never in the arguments, which every local user can read; what happens goes to
+// standard output as JSON lines (gateway_events.h), human lines to standard error.
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 
 #include "certificate_store.h"
 #include "gateway_core.h"
+#include "gateway_events.h"
 #include "network_info.h"
 #include "pairing_url.h"
 #include "sonvale_protocol.h"
@@ -52,6 +55,18 @@ private:
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 
+// The first line of standard input, without its line end; on a terminal after
+// a prompt. Empty when there is none.
+QString readPin() {
+    if (::isatty(STDIN_FILENO) == 1) {
+        std::fputs("PIN: ", stderr);
+        std::fflush(stderr);
+    }
+    char line[256] = {};
+    if (!std::fgets(line, sizeof line, stdin)) return {};
+    return QString::fromUtf8(line).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
+}
+
 QStringList lanAddresses() {
     QStringList addresses;
     for (const NetworkInfo::InterfaceAddress& entry : NetworkInfo::ipv4Addresses()) {
@@ -73,15 +88,16 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Serves the page with which a phone's browser becomes this computer's microphone, on HTTPS port " +
-        QString::number(sonvale::kWebPort) + ", and passes its audio to the engine on this host.");
+        QString::number(sonvale::kWebPort) +
+        ", and passes its audio to the engine on this host. The first line of standard input is the PIN "
+        "the engine was started with, which the page must give. Standard output carries one JSON object "
+        "a line: the link to open once listening, then when a browser starts or stops streaming and when "
+        "pairing pauses against guessing or resumes.");
     parser.addHelpOption();
-    const QCommandLineOption pinOption("pin", "The PIN the engine was started with; the page must give it.",
-                                       "PIN");
-    parser.addOption(pinOption);
     parser.process(app);
-    const QString pin = parser.value(pinOption);
+    const QString pin = readPin();
     if (pin.isEmpty() || pin.size() > 32 || pin.contains('"') || pin.contains('\\')) {
-        say("give the engine's PIN with --pin PIN");
+        say("give the engine's PIN as the first line of standard input");
         return 2;
     }
 
@@ -111,12 +127,22 @@ int main(int argc, char** argv) {
         say(QString("cannot listen on port %1: %2").arg(sonvale::kWebPort).arg(error));
         return 1;
     }
-    QObject::connect(&core, &GatewayCore::streamingChanged, [](bool streaming, const QString& detail) {
+    GatewayEvents events;
+    QObject::connect(&core, &GatewayCore::streamingChanged, [&events](bool streaming, const QString& detail) {
         say(streaming ? "a browser streams" : "the browser stopped (" + detail + ")");
+        events.streamingChanged(streaming, detail);
+    });
+    QObject::connect(&core, &GatewayCore::pairingPaused, [&events](const QDateTime& until) {
+        say("someone is trying PINs: pairing paused until " + until.toUTC().toString(Qt::ISODate));
+        events.pairingPaused(until);
+    });
+    QObject::connect(&core, &GatewayCore::pairingResumed, [&events] {
+        say("pairing resumed");
+        events.pairingResumed();
     });
 
     const QString address = NetworkInfo::primaryIPv4().value_or("127.0.0.1");
-    std::printf("%s\n", makeBrowserURL(address.toStdString(), pin.toStdString()).c_str());
-    std::fflush(stdout);
+    say("listening on " + address + ", port " + QString::number(sonvale::kWebPort));
+    events.ready(QString::fromStdString(makeBrowserURL(address.toStdString(), pin.toStdString())));
     return app.exec();
 }

@@ -36,6 +36,8 @@ ProcessSupervisor::ProcessSupervisor(QString program, QStringList arguments, QSt
       logName_(std::move(logName)),
       directory_(options.directory.isEmpty() ? resourceDirectory() : options.directory),
       restartDelay_(options.restartDelay),
+      standardInput_(std::move(options.standardInput)),
+      outputLines_(options.outputLines),
       output_(output) {}
 
 ProcessSupervisor::~ProcessSupervisor() {
@@ -68,10 +70,9 @@ void ProcessSupervisor::launch(const QString& path) {
     auto* process = new QProcess(this);
     process->setProgram(path);
     process->setArguments(arguments_);
-    process->setStandardOutputFile(QProcess::nullDevice());
+    if (!outputLines_) process->setStandardOutputFile(QProcess::nullDevice());
     if (output_ == Output::discard) process->setStandardErrorFile(QProcess::nullDevice());
-    process->setReadChannel(QProcess::StandardError);
-    process->setInputChannelMode(QProcess::ForwardedInputChannel);
+    if (standardInput_.isEmpty()) process->setInputChannelMode(QProcess::ForwardedInputChannel);
     // Runs in the child between fork and exec: the child must not outlive the
     // application, even when the application is killed. The signal is tied to the
     // forking thread, which is the main thread and lives as long as the process.
@@ -85,9 +86,15 @@ void ProcessSupervisor::launch(const QString& path) {
     });
     if (output_ == Output::logErrors)
         connect(process, &QProcess::readyReadStandardError, this, [this, process] { readErrors(process); });
+    if (outputLines_)
+        connect(process, &QProcess::readyReadStandardOutput, this, [this, process] { readOutput(process); });
 
     process->start();
     if (process->waitForStarted()) {
+        if (!standardInput_.isEmpty()) {
+            process->write(standardInput_);  // sent from the event loop; the end follows the bytes
+            process->closeWriteChannel();
+        }
         process_ = process;
         restartAttempts_ = 0;
         Q_EMIT launched();
@@ -100,7 +107,9 @@ void ProcessSupervisor::launch(const QString& path) {
     if (!intentionallyStopped_) scheduleRestart();
 }
 
+// QProcess reads lines from one channel at a time: each reader picks its own.
 void ProcessSupervisor::readErrors(QProcess* process) {
+    process->setCurrentReadChannel(QProcess::StandardError);
     while (process->canReadLine()) {
         const QString line = QString::fromUtf8(process->readLine()).trimmed();
         SystemLog::write(line);
@@ -108,8 +117,17 @@ void ProcessSupervisor::readErrors(QProcess* process) {
     }
 }
 
+void ProcessSupervisor::readOutput(QProcess* process) {
+    process->setCurrentReadChannel(QProcess::StandardOutput);
+    while (process->canReadLine()) {
+        const QString line = QString::fromUtf8(process->readLine()).trimmed();
+        Q_EMIT outputLine(line);
+    }
+}
+
 void ProcessSupervisor::onFinished(QProcess* process, int exitCode, int exitStatus) {
     process->deleteLater();
+    if (outputLines_) readOutput(process);
     if (output_ == Output::logErrors) readErrors(process);
     // A child that stop() detached changes nothing.
     if (process != process_) return;

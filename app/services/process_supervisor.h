@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -13,9 +14,13 @@ class QProcess;
 // relaunches it one restart delay after every exit that nobody asked for, and
 // ends it with SIGTERM on stop() or terminateOnQuit(). The program never outlives
 // the application, even one killed by SIGKILL (parent-death signal set in the
-// child before exec). Its standard output is discarded; its standard error too,
-// or, with Output::logErrors, each of its lines goes to the system log and to
-// errorLine().
+// child before exec). Its standard output is discarded, or with
+// Options::outputLines each of its lines goes to outputLine(); its standard error
+// is discarded too, or, with Output::logErrors, each of its lines goes to the
+// system log and to errorLine(). A line is taken once its line end came; a last
+// line without one is dropped. With Options::standardInput, every launch reads
+// those bytes on a private pipe, then its end; otherwise the child shares the
+// application's standard input.
 //
 // Main thread only: every member, the exit handling and the delayed relaunches
 // run on the thread that owns the supervisor. Guarantees:
@@ -36,10 +41,12 @@ public:
 
     enum class Output { discard, logErrors };
 
-    // Seams for tests; the application uses the defaults.
     struct Options {
-        QString directory;  // empty: resourceDirectory()
-        std::chrono::milliseconds restartDelay = kRestartDelay;
+        QString directory;                                       // empty: resourceDirectory(); for tests
+        std::chrono::milliseconds restartDelay = kRestartDelay;  // for tests
+        // For what must not show in the process table, as arguments do (a PIN).
+        QByteArray standardInput{};
+        bool outputLines = false;
     };
 
     // <folder of the running executable>/../libexec/tarnwell, cleaned: the only
@@ -81,11 +88,14 @@ Q_SIGNALS:
     void exited(int exitCode, bool normalExit);
     // One line of the child's standard error, without its line end (Output::logErrors).
     void errorLine(const QString& line);
+    // One line of the child's standard output, without its line end (Options::outputLines).
+    void outputLine(const QString& line);
 
 private:
     void launch(const QString& path);
     void onFinished(QProcess* process, int exitCode, int exitStatus);
     void readErrors(QProcess* process);
+    void readOutput(QProcess* process);
     void scheduleRestart();
     // Waits for the detached children (and the supervised one, sent SIGTERM) to
     // end, killing those slower than kLingerWait.
@@ -96,6 +106,8 @@ private:
     QString logName_;
     QString directory_;
     std::chrono::milliseconds restartDelay_;
+    QByteArray standardInput_;
+    bool outputLines_;
     Output output_;
     QProcess* process_ = nullptr;  // the supervised child; a child of this object
     bool intentionallyStopped_ = false;

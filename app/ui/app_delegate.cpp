@@ -2,17 +2,37 @@
 
 #include "audio_device.h"
 #include "bonjour_advertiser.h"
+#include "gateway_event.h"
 #include "network_info.h"
 #include "system_log.h"
+
+namespace {
+
+ProcessSupervisor::Options helperOptions(const EngineController::Options& engineOptions) {
+    return {.directory = engineOptions.engineDirectory, .restartDelay = engineOptions.restartBackoff};
+}
+
+ProcessSupervisor::Options gatewayOptions(const EngineController::Options& engineOptions,
+                                          const QString& pin) {
+    ProcessSupervisor::Options options = helperOptions(engineOptions);
+    options.standardInput = pin.toUtf8() + '\n';
+    options.outputLines = true;
+    return options;
+}
+
+}  // namespace
 
 AppDelegate::AppDelegate(EngineController::Options engineOptions, QObject* parent)
     : QObject(parent),
       engine_(std::make_unique<EngineController>(engineOptions)),
       bonjour_(std::make_unique<BonjourAdvertiser>()),
-      gateway_(helper(kGatewayName, {QStringLiteral("--pin"), engine_->pin()}, engineOptions)),
-      microphone_(helper(kMicrophoneName, {}, engineOptions)) {
-    connect(gateway_.get(), &ProcessSupervisor::errorLine, this, &AppDelegate::followGateway);
-    connect(gateway_.get(), &ProcessSupervisor::exited, this, [this] { setBrowserStreaming(false); });
+      gateway_(helper(kGatewayName, gatewayOptions(engineOptions, engine_->pin()))),
+      microphone_(helper(kMicrophoneName, helperOptions(engineOptions))) {
+    connect(gateway_.get(), &ProcessSupervisor::outputLine, this, &AppDelegate::followGateway);
+    connect(gateway_.get(), &ProcessSupervisor::exited, this, [this] {
+        setBrowserStreaming(false);
+        setPairingPausedUntil({});
+    });
 }
 
 AppDelegate::~AppDelegate() {
@@ -20,13 +40,11 @@ AppDelegate::~AppDelegate() {
     bonjour_.reset();
 }
 
-std::unique_ptr<ProcessSupervisor> AppDelegate::helper(const char* program, QStringList arguments,
-                                                       const EngineController::Options& options) {
+std::unique_ptr<ProcessSupervisor> AppDelegate::helper(const char* program,
+                                                       ProcessSupervisor::Options options) {
     const QString name = QLatin1String(program);
-    auto supervisor = std::make_unique<ProcessSupervisor>(
-        name, std::move(arguments), name,
-        ProcessSupervisor::Options{options.engineDirectory, options.restartBackoff},
-        ProcessSupervisor::Output::logErrors);
+    auto supervisor = std::make_unique<ProcessSupervisor>(name, QStringList(), name, std::move(options),
+                                                          ProcessSupervisor::Output::logErrors);
     // The relaunch line says that it failed; this says why.
     connect(supervisor.get(), &ProcessSupervisor::launchFailed, this, [name](const QString& error) {
         SystemLog::write(name + QStringLiteral(" failed to start: ") + error);
@@ -47,17 +65,36 @@ void AppDelegate::applicationWillTerminate() {
     microphone_->terminateOnQuit();
 }
 
-// The gateway's own lines for the operator: "sonvale-web: a browser streams" and
-// "sonvale-web: the browser stopped (how the playout went)".
+// Lines that are no event (an older or newer gateway's) are passed over.
 void AppDelegate::followGateway(const QString& line) {
-    if (line == QStringLiteral("sonvale-web: a browser streams"))
-        setBrowserStreaming(true);
-    else if (line.startsWith(QStringLiteral("sonvale-web: the browser stopped")))
-        setBrowserStreaming(false);
+    const std::optional<GatewayEvent> event = GatewayEvent::parse(line);
+    if (!event) return;
+    switch (event->kind) {
+        case GatewayEvent::Kind::Ready:
+            break;
+        case GatewayEvent::Kind::StreamStarted:
+            setBrowserStreaming(true);
+            break;
+        case GatewayEvent::Kind::StreamStopped:
+            setBrowserStreaming(false);
+            break;
+        case GatewayEvent::Kind::PairingPaused:
+            setPairingPausedUntil(event->until);
+            break;
+        case GatewayEvent::Kind::PairingResumed:
+            setPairingPausedUntil({});
+            break;
+    }
 }
 
 void AppDelegate::setBrowserStreaming(bool streaming) {
     if (streaming == browserStreaming_) return;
     browserStreaming_ = streaming;
     Q_EMIT browserStreamingChanged(streaming);
+}
+
+void AppDelegate::setPairingPausedUntil(const QDateTime& until) {
+    if (until == pairingPausedUntil_ || (!until.isValid() && !pairingPausedUntil_.isValid())) return;
+    pairingPausedUntil_ = until;
+    Q_EMIT pairingPausedChanged(until);
 }

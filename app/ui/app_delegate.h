@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 
 #include <memory>
@@ -11,10 +12,11 @@ class BonjourAdvertiser;
 
 // Owns the long-lived services of the run: the engine controller (created first),
 // the DNS-SD advertiser, and the supervisors of the two helpers found beside the
-// engine, the browser's gateway "sonvale-web" (given the engine's PIN) and the
-// microphone "sonvale-mic". Starts and stops them with the application; releasing
-// them ends neither the engine nor the advertisement, applicationWillTerminate()
-// does. Main thread only.
+// engine, the browser's gateway "sonvale-web" (given the engine's PIN on its
+// standard input, never in its arguments, and followed through the events on its
+// standard output) and the microphone "sonvale-mic". Starts and stops them with
+// the application; releasing them ends neither the engine nor the advertisement,
+// applicationWillTerminate() does. Main thread only.
 class AppDelegate : public QObject {
     Q_OBJECT
 
@@ -35,6 +37,10 @@ public:
 
     // Whether a phone's browser streams through the gateway, as the gateway says.
     bool browserStreaming() const { return browserStreaming_; }
+    // Until when the gateway takes no PIN, because someone keeps guessing it;
+    // invalid while pairing is open. Cleared when the gateway says pairing
+    // resumed or when it exits.
+    QDateTime pairingPausedUntil() const { return pairingPausedUntil_; }
 
     // Advertises the computer under its name of this moment and starts the
     // gateway; starts the microphone unless the sound server already has a
@@ -47,16 +53,18 @@ public:
 
 Q_SIGNALS:
     void browserStreamingChanged(bool streaming);
+    void pairingPausedChanged(const QDateTime& until);
 
 private:
-    std::unique_ptr<ProcessSupervisor> helper(const char* program, QStringList arguments,
-                                              const EngineController::Options& options);
+    std::unique_ptr<ProcessSupervisor> helper(const char* program, ProcessSupervisor::Options options);
     void followGateway(const QString& line);
     void setBrowserStreaming(bool streaming);
+    void setPairingPausedUntil(const QDateTime& until);
 
     std::unique_ptr<EngineController> engine_;
     std::unique_ptr<BonjourAdvertiser> bonjour_;
     std::unique_ptr<ProcessSupervisor> gateway_;
     std::unique_ptr<ProcessSupervisor> microphone_;
     bool browserStreaming_ = false;
+    QDateTime pairingPausedUntil_;
 };

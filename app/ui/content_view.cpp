@@ -118,6 +118,16 @@ QString ContentView::statusText(const EngineState& state) {
     return {};
 }
 
+QString ContentView::pairingPausedText(const QDateTime& until) {
+    return tr("Someone on the network is trying PINs: pairing paused until %1")
+        .arg(until.toLocalTime().toString(QStringLiteral("HH:mm")));
+}
+
+void ContentView::showPairingPaused(const QDateTime& until) {
+    pairingPaused_->setText(until.isValid() ? pairingPausedText(until) : QString());
+    pairingPaused_->setVisible(until.isValid());
+}
+
 QColor ContentView::statusColor(const EngineState& state) {
     switch (state.kind()) {
         case EngineState::Kind::Stopped:
@@ -232,6 +242,13 @@ QWidget* ContentView::addressRow() {
     copyButton_->setColors(Theme::background(), Theme::accent());
     connect(copyButton_, &QAbstractButton::clicked, this, &ContentView::copyURL);
     layout->addWidget(copyButton_, 0, Qt::AlignHCenter);
+
+    pairingPaused_ =
+        makeText(QString(), Typography::system(12, QFont::Medium), Theme::danger(), "pairingPaused");
+    pairingPaused_->setWordWrap(true);
+    pairingPaused_->setAlignment(Qt::AlignHCenter);
+    pairingPaused_->hide();
+    layout->addWidget(pairingPaused_);
     return box;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QDateTime>
 #include <QString>
 #include <QWidget>
 
@@ -33,10 +34,13 @@ class SymbolLabel;
 // usable address the card shows no code but says that there is no network.
 // Main thread only.
 //
+// Under the PIN, while pairing is paused (showPairingPaused()), a line says so.
+//
 // Children that tests look at carry object names: "qrCard", "hostText",
 // "pinText", "copyButton", "statusDot", "statusText", "engineButton",
 // "deviceIcon", "deviceText", "testButton", "levelBar", "echoWarning",
-// "levelSection", "engineRow", "phoneAppChoice", "browserChoice".
+// "levelSection", "engineRow", "phoneAppChoice", "browserChoice",
+// "pairingPaused".
 class ContentView : public QWidget {
     Q_OBJECT
 
@@ -68,6 +72,12 @@ public:
     AudioMonitor& monitor() { return monitor_; }
 
     static QString statusText(const EngineState& state);
+    // "Someone on the network is trying PINs: pairing paused until HH:MM", in
+    // local time on the 24-hour clock.
+    static QString pairingPausedText(const QDateTime& until);
+
+    // until invalid: pairing is open, the line is hidden.
+    void showPairingPaused(const QDateTime& until);
     static QColor statusColor(const EngineState& state);
 
     // Never smaller than 420 x 640, nor than what the content needs.
@@ -115,4 +125,5 @@ private:
     CapsuleButton* testButton_ = nullptr;
     LevelBar* levelBar_ = nullptr;
     QLabel* echoWarning_ = nullptr;
+    QLabel* pairingPaused_ = nullptr;
 };

@@ -17,6 +17,7 @@ HeadlessConsole::HeadlessConsole(AppDelegate& delegate, std::FILE* out, QObject*
     : QObject(parent), delegate_(delegate), out_(out), terminal_(::isatty(::fileno(out)) == 1) {
     connect(&delegate_.engine(), &EngineController::stateChanged, this, &HeadlessConsole::showStatus);
     connect(&delegate_, &AppDelegate::browserStreamingChanged, this, &HeadlessConsole::showStatus);
+    connect(&delegate_, &AppDelegate::pairingPausedChanged, this, &HeadlessConsole::showStatus);
     // The sound server's device list sends no reliable change signal.
     connect(&poll_, &QTimer::timeout, this, &HeadlessConsole::showStatus);
     poll_.start(1000);
@@ -71,11 +72,12 @@ void HeadlessConsole::printPairing() {
 
 void HeadlessConsole::showStatus() {
     if (!printed_) return;  // the status line comes after the codes
-    const QString line =
-        ContentView::statusText(delegate_.engine().state()) + QStringLiteral(" · ") +
-        (AudioDevice::tarnwellDeviceID() ? tr("microphone ready") : tr("no microphone")) +
-        QStringLiteral(" · ") +
-        (delegate_.browserStreaming() ? tr("a browser is streaming") : tr("no browser streaming"));
+    QString line = ContentView::statusText(delegate_.engine().state()) + QStringLiteral(" · ") +
+                   (AudioDevice::tarnwellDeviceID() ? tr("microphone ready") : tr("no microphone")) +
+                   QStringLiteral(" · ") +
+                   (delegate_.browserStreaming() ? tr("a browser is streaming") : tr("no browser streaming"));
+    const QDateTime paused = delegate_.pairingPausedUntil();
+    if (paused.isValid()) line += QStringLiteral(" · ") + ContentView::pairingPausedText(paused);
     if (line == last_) return;
     last_ = line;
     if (terminal_)

@@ -11,7 +11,8 @@ class AppDelegate;
 // Tarnwell without a window: prints the address, the PIN, the phone's pairing
 // link and the browser's link, each with its QR code drawn in Unicode half
 // blocks (two modules a character, quiet zone included), then keeps one status
-// line up to date: the engine's state, the microphone, whether a browser streams.
+// line up to date: the engine's state, the microphone, whether a browser streams
+// and, while pairing is paused, that it is.
 // On a terminal the line is rewritten in place; otherwise each change is a line.
 class HeadlessConsole : public QObject {
     Q_OBJECT

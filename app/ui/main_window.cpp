@@ -46,6 +46,7 @@ void MainWindow::open() {
     const bool fresh = content_ == nullptr;
     if (fresh) {
         content_ = new ContentView(engine_);
+        content_->showPairingPaused(pairingPausedUntil_);
         scroll_->setWidget(content_);
     }
     if (!placed_) placeOnScreen();
@@ -56,6 +57,11 @@ void MainWindow::open() {
     raise();
     activateWindow();
     if (fresh) content_->appear();
+}
+
+void MainWindow::showPairingPaused(const QDateTime& until) {
+    pairingPausedUntil_ = until;
+    if (content_) content_->showPairingPaused(until);
 }
 
 void MainWindow::placeOnScreen() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QWidget>
 
 class ContentView;
@@ -23,6 +24,8 @@ public:
     void open();
     // The content on screen; null while the window is closed.
     ContentView* content() const { return content_; }
+    // Kept for content built later too; until invalid: pairing is open.
+    void showPairingPaused(const QDateTime& until);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -35,4 +38,5 @@ private:
     QScrollArea* scroll_;
     ContentView* content_ = nullptr;
     bool placed_ = false;
+    QDateTime pairingPausedUntil_;
 };

@@ -3,6 +3,7 @@
 #include <QAction>
 
 #include "autostart_entry.h"
+#include "content_view.h"
 #include "engine_controller.h"
 #include "system_log.h"
 
@@ -13,6 +14,9 @@ MenuBarContent::MenuBarContent(EngineController& engine, QWidget* parent) : QMen
     browser_ = addAction(QString());
     browser_->setEnabled(false);
     showBrowserStreaming(false);
+    pairingPaused_ = addAction(QString());
+    pairingPaused_->setEnabled(false);
+    showPairingPaused({});
     open_ = addAction(tr("Open Tarnwell"));
     startAtLogin_ = addAction(tr("Start at login"));
     startAtLogin_->setCheckable(true);
@@ -46,6 +50,11 @@ void MenuBarContent::showState(const EngineState& state) {
 
 void MenuBarContent::showBrowserStreaming(bool streaming) {
     browser_->setText(streaming ? tr("A browser is streaming") : tr("No browser streaming"));
+}
+
+void MenuBarContent::showPairingPaused(const QDateTime& until) {
+    pairingPaused_->setText(until.isValid() ? ContentView::pairingPausedText(until) : QString());
+    pairingPaused_->setVisible(until.isValid());
 }
 
 void MenuBarContent::showStartAtLogin() {

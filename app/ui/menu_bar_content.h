@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QMenu>
 
 #include "engine_state.h"
@@ -7,10 +8,11 @@
 class EngineController;
 class QAction;
 
-// The tray menu: the engine's status line and whether a browser streams (both
-// inactive), "Open Tarnwell", the checkable "Start at login", a separator and
-// "Quit Tarnwell" (Ctrl+Q). The status line follows the engine, the browser's
-// line showBrowserStreaming(); "Start at login" shows and sets the user's
+// The tray menu: the engine's status line, whether a browser streams and, while
+// pairing is paused, a line that says so (all inactive), "Open Tarnwell", the
+// checkable "Start at login", a separator and "Quit Tarnwell" (Ctrl+Q). The
+// status line follows the engine, the browser's line showBrowserStreaming(), the
+// pause's showPairingPaused(); "Start at login" shows and sets the user's
 // autostart entry, read afresh each time the menu opens.
 class MenuBarContent : public QMenu {
     Q_OBJECT
@@ -23,11 +25,14 @@ public:
 
     QAction* statusAction() const { return status_; }
     QAction* browserAction() const { return browser_; }
+    QAction* pairingPausedAction() const { return pairingPaused_; }
     QAction* openAction() const { return open_; }
     QAction* startAtLoginAction() const { return startAtLogin_; }
     QAction* quitAction() const { return quit_; }
 
     void showBrowserStreaming(bool streaming);
+    // until invalid: pairing is open, the line is hidden.
+    void showPairingPaused(const QDateTime& until);
 
 Q_SIGNALS:
     void openRequested();
@@ -39,6 +44,7 @@ private:
 
     QAction* status_;
     QAction* browser_;
+    QAction* pairingPaused_;
     QAction* open_;
     QAction* startAtLogin_;
     QAction* quit_;

@@ -20,6 +20,8 @@ TarnwellApp::TarnwellApp(AppDelegate& delegate, QObject* parent)
     connect(&menu_, &MenuBarContent::openRequested, this, &TarnwellApp::openWindow);
     connect(&menu_, &MenuBarContent::quitRequested, this, &TarnwellApp::quit);
     connect(&delegate_, &AppDelegate::browserStreamingChanged, &menu_, &MenuBarContent::showBrowserStreaming);
+    connect(&delegate_, &AppDelegate::pairingPausedChanged, &menu_, &MenuBarContent::showPairingPaused);
+    connect(&delegate_, &AppDelegate::pairingPausedChanged, &window_, &MainWindow::showPairingPaused);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &TarnwellApp::terminate);
 }
 

@@ -3,9 +3,13 @@
 // real engine on a real PulseAudio.
 #include <signal.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPointer>
 #include <QTemporaryDir>
 
@@ -14,6 +18,7 @@
 #include "autostart_entry.h"
 #include "child_process.h"
 #include "content_view.h"
+#include "headless_console.h"
 #include "main_window.h"
 #include "menu_bar_content.h"
 #include "net_client.h"
@@ -106,6 +111,51 @@ TEST_F(TarnwellAppTest, StartAtLoginWritesAndRemovesTheAutostartEntryItsCheckMar
     qputenv("HOME", savedHome);
 }
 
+TEST_F(TarnwellAppTest, PairingPausedIsToldInTheWindowTheMenuAndTheStatusLineUntilTheGatewayEnds) {
+    // A stand-in gateway says so at its first launch only.
+    const std::string gateway = standIn.path(AppDelegate::kGatewayName);
+    std::ofstream(gateway) << "#!/bin/sh\nD=" << shellQuote(standIn.path("")) << "\n"
+                           << "if mkdir \"$D/paused\" 2>/dev/null; then\n"
+                           << R"(  echo '{"event":"pairing-paused","until":"2030-01-02T21:05:00Z"}')"
+                           << "\nfi\n"
+                           << "exec sleep 60\n";
+    QFile::setPermissions(QString::fromStdString(gateway), QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray savedTz = qgetenv("TZ");
+    qputenv("TZ", "UTC-2");  // POSIX: two hours east of UTC
+    launch();
+    std::FILE* out = std::tmpfile();
+    HeadlessConsole console(*delegate, out);
+    console.printPairing();
+    const QString sentence =
+        QStringLiteral("Someone on the network is trying PINs: pairing paused until 23:05");
+    QAction* menuLine = app->menu().pairingPausedAction();
+    const auto windowLine = [&] { return child<QLabel>(*app->window().content(), "pairingPaused"); };
+    const auto statusLine = [&] {  // the last one written
+        std::fflush(out);
+        std::ifstream in("/proc/self/fd/" + std::to_string(::fileno(out)));
+        std::string line, last;
+        while (std::getline(in, line))
+            last = line;
+        return last;
+    };
+
+    ASSERT_TRUE(waitUntil([&] { return menuLine->isVisible(); }));
+    EXPECT_EQ(menuLine->text(), sentence);
+    EXPECT_FALSE(windowLine()->isHidden());
+    EXPECT_EQ(windowLine()->text(), sentence);
+    EXPECT_NE(statusLine().find(sentence.toStdString()), std::string::npos) << statusLine();
+
+    ::kill(static_cast<pid_t>(delegate->gateway().pid()), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return !menuLine->isVisible(); }));
+    EXPECT_TRUE(windowLine()->isHidden());
+    EXPECT_EQ(statusLine().find("pairing paused"), std::string::npos) << statusLine();
+    std::fclose(out);
+    if (savedTz.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", savedTz);
+}
+
 class TarnwellAppOnSoundServer : public TarnwellAppTest {
 protected:
     void SetUp() override {
@@ -145,7 +195,7 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     const auto gateway = [&] { return testsupport::waitObservable(pid_t(delegate->gateway().pid()), web); };
     const std::optional<testsupport::ProcessInfo> first = gateway();
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->argv, (std::vector<std::string>{web, "--pin", delegate->engine().pin().toStdString()}));
+    EXPECT_EQ(first->argv, std::vector<std::string>{web});  // the PIN goes on its standard input
     EXPECT_TRUE(waitUntil([&] { return delegate->microphone().isRunning() && tarnwellSource(); }));
 
     // A page says hello with the PIN: the tray tells that a browser streams.

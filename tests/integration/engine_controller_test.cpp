@@ -131,19 +131,31 @@ TEST_F(EngineControllerTest, APendingRestartYieldsToAUserStart) {
 }
 
 // Relaunching after the delay is the engine's case (the same supervision).
-TEST_F(EngineControllerTest, AHelpersErrorsAreLoggedAndItEndsAtQuitForGood) {
-    standIn.write(StandInEngine::kRunUntilTerm);  // the supervisor takes any program
+TEST_F(EngineControllerTest, AHelperReadsItsInputAtEveryLaunchItsLinesAreFollowedAndItEndsAtQuitForGood) {
+    standIn.write(
+        "read secret; echo \"got $secret\"; echo some error >&2\n"  // the supervisor takes any program
+        "sleep 60 & child=$!\nwait $child\n");
     ProcessSupervisor helper(QLatin1String(EngineController::kEngineName), {}, QStringLiteral("helper"),
-                             {standIn.options().engineDirectory, 300ms},
+                             {.directory = standIn.options().engineDirectory,
+                              .restartDelay = 300ms,
+                              .standardInput = "4711\n",
+                              .outputLines = true},
                              ProcessSupervisor::Output::logErrors);
+    QStringList output;
+    QObject::connect(&helper, &ProcessSupervisor::outputLine, [&](const QString& line) { output << line; });
     helper.start();
-    ASSERT_TRUE(waitUntil([&] { return log.lines().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return log.lines().size() == 1 && output.size() == 1; }));
     EXPECT_EQ(log.lines()[0], "Sonvale: some error");  // its standard error, line by line
+    EXPECT_EQ(output, QStringList{QStringLiteral("got 4711")});
+
+    ::kill(static_cast<pid_t>(helper.pid()), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return output.size() == 2; }));
+    EXPECT_EQ(output[1], QStringLiteral("got 4711"));
 
     helper.terminateOnQuit();
     EXPECT_TRUE(waitUntil([&] { return standIn.terms() == 1; }));
     spin(600ms);
-    EXPECT_EQ(standIn.launches(), 1u);
+    EXPECT_EQ(standIn.launches(), 2u);
 }
 
 // Live engines, zombies left out.

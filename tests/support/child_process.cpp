@@ -1,5 +1,6 @@
 #include "child_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -11,20 +12,30 @@
 
 namespace testsupport {
 
-ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args)
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::optional<std::string>& input)
     : outFd_(memfd_create("stdout", MFD_CLOEXEC)), errFd_(memfd_create("stderr", MFD_CLOEXEC)) {
     if (outFd_ < 0 || errFd_ < 0) return;
+    int in[2] = {-1, -1};
+    if (input && pipe2(in, O_CLOEXEC) != 0) return;
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
+        if (input) dup2(in[0], 0);
         dup2(outFd_, 1);
         dup2(errFd_, 2);
         execvp(program.c_str(), argv.data());
         _exit(127);
     }
+    if (!input) return;
+    // Fits the pipe, and the read end is still open here: never blocks, never
+    // SIGPIPE, whatever the child does.
+    [[maybe_unused]] const ssize_t written = write(in[1], input->data(), input->size());
+    close(in[0]);
+    close(in[1]);
 }
 
 ChildProcess::~ChildProcess() {

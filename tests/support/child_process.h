@@ -11,10 +11,13 @@ namespace testsupport {
 
 // A program started by a test, its standard output and error captured in
 // memory files (a child never blocks on a full pipe, and output stays readable
-// after it ended). The destructor kills and reaps it if it still runs.
+// after it ended). With input, its standard input is a pipe that carries input
+// (at most a pipe's capacity, 64 KiB), then ends; without, it shares the test's.
+// The destructor kills and reaps it if it still runs.
 class ChildProcess {
 public:
-    ChildProcess(const std::string& program, const std::vector<std::string>& args);
+    ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::optional<std::string>& input = std::nullopt);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -33,6 +33,7 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
     EXPECT_EQ(page.next(), std::make_pair(uint8_t(kNotice), QByteArray("\x01The computer is receiving.")));
     page.streamTone(3, tap);
     expectTone(tap.frames, 24000, 16383 / 32768.0 / std::sqrt(2.0));
+    EXPECT_TRUE(gateway->waitForLine(R"({"event":"stream-started"})", 20s));  // what the app follows
 
     // The page goes on sending while the engine is away, as a phone does: a
     // stream without sound would end.
@@ -60,6 +61,7 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
     EXPECT_TRUE(page.closed());
     again.send(3, QByteArray(1, 2));
     EXPECT_TRUE(pumpUntil([&] { return engine->process().out().find("Mode 2") != std::string::npos; }));
+    EXPECT_EQ(gateway->err().find(kPin), std::string::npos) << "the log shows the PIN:\n" << gateway->err();
 
     // A stream that sends no sound is ended with a sentence.
     std::pair<uint8_t, QByteArray> ending;

@@ -40,8 +40,10 @@ protected:
         if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
         setenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()).constData(), 1);
         startEngine();
-        gateway = std::make_unique<ChildProcess>(SONVALE_WEB_PATH, std::vector<std::string>{"--pin", kPin});
-        ASSERT_TRUE(gateway->waitForLine("https://127.0.0.1:47812/#pin=" + kPin, 30s)) << gateway->err();
+        gateway = std::make_unique<ChildProcess>(SONVALE_WEB_PATH, std::vector<std::string>{}, kPin + "\n");
+        ASSERT_TRUE(gateway->waitForLine(
+            R"({"event":"ready","url":"https://127.0.0.1:47812/#pin=)" + kPin + R"("})", 30s))
+            << gateway->err();
     }
     void startEngine() {
         engine = std::make_unique<EngineProcess>(EngineProcess::withPin(kPin));

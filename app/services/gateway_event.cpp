@@ -1,0 +1,34 @@
+#include "gateway_event.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+std::optional<GatewayEvent> GatewayEvent::parse(const QString& line) {
+    const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
+    if (!document.isObject()) return std::nullopt;
+    const QJsonObject object = document.object();
+    const QString event = object.value(QStringLiteral("event")).toString();
+    GatewayEvent result;
+    if (event == QStringLiteral("ready")) {
+        if (!object.value(QStringLiteral("url")).isString()) return std::nullopt;
+        result.kind = Kind::Ready;
+        result.url = object.value(QStringLiteral("url")).toString();
+    } else if (event == QStringLiteral("stream-started")) {
+        result.kind = Kind::StreamStarted;
+    } else if (event == QStringLiteral("stream-stopped")) {
+        result.kind = Kind::StreamStopped;
+        result.detail = object.value(QStringLiteral("detail")).toString();
+    } else if (event == QStringLiteral("pairing-paused")) {
+        QDateTime until =
+            QDateTime::fromString(object.value(QStringLiteral("until")).toString(), Qt::ISODate);
+        if (!until.isValid()) return std::nullopt;
+        if (until.timeSpec() == Qt::LocalTime) until.setTimeSpec(Qt::UTC);
+        result.kind = Kind::PairingPaused;
+        result.until = until.toUTC();
+    } else if (event == QStringLiteral("pairing-resumed")) {
+        result.kind = Kind::PairingResumed;
+    } else {
+        return std::nullopt;
+    }
+    return result;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+// One line of what the browser's gateway (sonvale-web) tells the application on
+// its standard output: a compact JSON object with its "event" and that event's
+// fields. parse() takes a line and gives:
+// - "ready" with a string "url": Ready, url;
+// - "stream-started": StreamStarted;
+// - "stream-stopped": StreamStopped, detail (empty when missing or not a string);
+// - "pairing-paused" with an ISO 8601 "until": PairingPaused, until in UTC (a
+//   time without an offset is read as UTC);
+// - "pairing-resumed": PairingResumed;
+// - nullopt for anything else: not a JSON object, an unknown or missing event, a
+//   missing or malformed field that the event needs. Fields beyond those are
+//   ignored, so the gateway may tell more without breaking an older application.
+struct GatewayEvent {
+    enum class Kind { Ready, StreamStarted, StreamStopped, PairingPaused, PairingResumed };
+
+    Kind kind = Kind::Ready;
+    QString url;
+    QString detail;
+    QDateTime until;
+
+    static std::optional<GatewayEvent> parse(const QString& line);
+};

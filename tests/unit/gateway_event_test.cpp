@@ -1,0 +1,58 @@
+// The gateway's event lines as the application reads them.
+#include <gtest/gtest.h>
+
+#include "gateway_event.h"
+
+namespace {
+
+using Kind = GatewayEvent::Kind;
+
+GatewayEvent event(Kind kind, QString url = {}, QString detail = {}, QDateTime until = {}) {
+    return {kind, std::move(url), std::move(detail), std::move(until)};
+}
+
+TEST(GatewayEvent, EachEventWithItsFieldsAndNothingElse) {
+    const QDateTime noon(QDate(2030, 1, 2), QTime(12, 34, 56), Qt::UTC);
+    const struct {
+        const char* line;
+        std::optional<GatewayEvent> wanted;
+    } rows[] = {
+        {R"({"event":"ready","url":"https://10.0.0.2:47812/#pin=0042"})",
+         event(Kind::Ready, QStringLiteral("https://10.0.0.2:47812/#pin=0042"))},
+        {R"({"event":"ready"})", std::nullopt},
+        {R"({"event":"ready","url":7})", std::nullopt},
+        {R"({"event":"stream-started","more":true})", event(Kind::StreamStarted)},
+        {R"({"event":"stream-stopped","detail":"no gap"})",
+         event(Kind::StreamStopped, {}, QStringLiteral("no gap"))},
+        {R"({"event":"stream-stopped"})", event(Kind::StreamStopped)},
+        {R"({"event":"pairing-paused","until":"2030-01-02T12:34:56Z"})",
+         event(Kind::PairingPaused, {}, {}, noon)},
+        {R"({"event":"pairing-paused","until":"2030-01-02T14:34:56+02:00"})",
+         event(Kind::PairingPaused, {}, {}, noon)},
+        {R"({"event":"pairing-paused","until":"2030-01-02T12:34:56"})",
+         event(Kind::PairingPaused, {}, {}, noon)},
+        {R"({"event":"pairing-paused","until":"soon"})", std::nullopt},
+        {R"({"event":"pairing-paused"})", std::nullopt},
+        {R"({"event":"pairing-resumed"})", event(Kind::PairingResumed)},
+        {R"({"event":"reticulating"})", std::nullopt},
+        {R"({"url":"https://x"})", std::nullopt},
+        {R"(["ready"])", std::nullopt},
+        {"sonvale-web: a browser streams", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        const std::optional<GatewayEvent> got = GatewayEvent::parse(QString::fromUtf8(row.line));
+        ASSERT_EQ(got.has_value(), row.wanted.has_value());
+        if (!got) continue;
+        EXPECT_EQ(got->kind, row.wanted->kind);
+        EXPECT_EQ(got->url, row.wanted->url);
+        EXPECT_EQ(got->detail, row.wanted->detail);
+        EXPECT_EQ(got->until, row.wanted->until);
+        if (got->until.isValid()) {
+            EXPECT_EQ(got->until.timeSpec(), Qt::UTC);
+        }
+    }
+}
+
+}  // namespace
