@@ -32,6 +32,7 @@ struct PageFile {
 constexpr PageFile kPageFiles[] = {
     {"/", ":/page/index.html", "text/html; charset=utf-8"},
     {"/app.js", ":/page/app.js", "text/javascript; charset=utf-8"},
+    {"/session.js", ":/page/session.js", "text/javascript; charset=utf-8"},
     {"/capture.js", ":/page/capture.js", "text/javascript; charset=utf-8"},
     {"/style.css", ":/page/style.css", "text/css; charset=utf-8"},
 };
