@@ -28,7 +28,7 @@ export const SAY = {
   micFailing: 'The microphone is busy or failing. Close other apps that use it, then tap Start again.',
   unsupported: 'This browser cannot lend the page its microphone here. Open the link in an up-to-date browser.',
   muted: 'The phone took the microphone away (a call or another app). Streaming goes on when it gives it back.',
-  suspended: 'The browser paused the microphone. Tap Stop, then Start.',
+  suspended: 'The browser keeps the microphone paused. If this stays, tap Stop, then Start.',
   retaking: 'The microphone stopped. Taking it again…',
   back: 'The browser paused this page while it was hidden, so the computer heard nothing meanwhile. Streaming again.',
 };
@@ -304,7 +304,9 @@ export class Session {
       stream = await env.mediaDevices.getUserMedia({
         audio: { echoCancellation: false, noiseSuppression: false, autoGainControl: false },
       });
-      await ctx.resume();
+      // Not awaited: a context that cannot start yet would hold the page
+      // here; its state change tells when it runs.
+      quietly(ctx.resume());
       await ctx.audioWorklet.addModule('/capture.js');
       const node = new env.AudioWorkletNode(ctx, 'capture', {
         numberOfInputs: 1,
@@ -392,12 +394,12 @@ export class Session {
   // Phones suspend a hidden page's audio and may end its track.
   async visible() {
     const { audio } = this;
-    if (!audio || !['streaming', 'paused'].includes(this.state)) return;
+    if (!audio || !this.active) return;
     this.holdScreen();
     const away = this.env.now() - (this.hiddenAt ?? this.env.now()) > 1500;
     if (audio.track.readyState === 'ended') return this.retakeMic();
-    if (audio.ctx.state !== 'running') await audio.ctx.resume().catch(() => {});
-    if (audio !== this.audio) return;
+    if (audio.ctx.state !== 'running') await quietly(audio.ctx.resume());
+    if (audio !== this.audio || !['streaming', 'paused'].includes(this.state)) return;
     if (audio.live()) {
       if (!this.go('resume', SAY.back) && away) this.say(SAY.back);
     } else {
@@ -494,7 +496,9 @@ export class Session {
         this.stats.welcomes++;
         this.welcomedAt = this.env.now();
         this.env.render({ state: this.state, computer: new TextDecoder().decode(body) });
-        if (this.go('welcome', SAY.streaming)) this.holdScreen();
+        if (!this.go('welcome', SAY.streaming)) continue;
+        this.holdScreen();
+        if (!this.audio?.live()) this.go('pause', SAY.suspended);
       } else if (type === T.notice && this.state === 'streaming') {
         this.say(body[0] === 1 ? SAY.streaming : sentence);
       } else if (type === T.error && body[0] === ERROR.silent) {
