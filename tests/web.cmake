@@ -10,6 +10,11 @@ if(TARGET sonvale-web)
             web/websocket_test.cpp
         LIBS sonvale_web_core)
 
+    # The page's logic in node, against a fake browser.
+    find_program(NODE node REQUIRED)
+    add_test(NAME web.page_logic COMMAND ${NODE} --test ${CMAKE_CURRENT_SOURCE_DIR}/web/page/session_test.mjs)
+    set_tests_properties(web.page_logic PROPERTIES LABELS unit)
+
     sonvale_add_gtest(web_integration_tests LABEL integration SANDBOX TIMEOUT 180
         SOURCES web/gateway_test.cpp
         LIBS Qt6::WebSockets)

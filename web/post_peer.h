@@ -4,10 +4,12 @@
 #include <QElapsedTimer>
 
 #include "peer.h"
+#include "post_order.h"
 
 // A page that reaches the gateway by POST requests (where a browser will not
 // open a WebSocket to a self-signed certificate): each request body is one
-// transport unit; what the core says waits for the next answer.
+// transport unit, read in the page's order (PostOrder); what the core says
+// waits for the next answer.
 class PostPeer : public Peer {
     Q_OBJECT
 public:
@@ -26,6 +28,7 @@ public:
     bool finished() const { return finished_; }
     QByteArray takeOutgoing() { return std::exchange(outgoing_, {}); }
     void seen() { lastSeen_.restart(); }
+    PostOrder& order() { return order_; }
     qint64 quietMs() const { return lastSeen_.elapsed(); }
 
 private:
@@ -33,5 +36,6 @@ private:
     uint32_t address_;
     QByteArray outgoing_;
     bool finished_ = false;
+    PostOrder order_;
     QElapsedTimer lastSeen_;
 };

@@ -4,6 +4,7 @@
 #include <QRandomGenerator>
 #include <QUrl>
 
+#include <charconv>
 #include <cstdio>
 
 #include "gate_slot.h"
@@ -31,6 +32,7 @@ struct PageFile {
 constexpr PageFile kPageFiles[] = {
     {"/", ":/page/index.html", "text/html; charset=utf-8"},
     {"/app.js", ":/page/app.js", "text/javascript; charset=utf-8"},
+    {"/session.js", ":/page/session.js", "text/javascript; charset=utf-8"},
     {"/capture.js", ":/page/capture.js", "text/javascript; charset=utf-8"},
     {"/style.css", ":/page/style.css", "text/css; charset=utf-8"},
 };
@@ -167,6 +169,7 @@ void WebServer::answer(const HttpRequest& request, const QByteArray& body, HttpC
 // A POST without a session token opens one when its body starts with a Hello;
 // the session is kept (its token back in X-Session, to go with every later
 // POST) only when the core welcomed it, so nothing stays behind a wrong PIN.
+// Later POSTs carry their number in X-Seq, since a page keeps several in flight.
 void WebServer::answerPost(const HttpRequest& request, const QByteArray& body, HttpConnection& connection) {
     if (!fromOwnPage(request)) {
         connection.respond(403, "text/plain", "Forbidden\n");
@@ -182,8 +185,22 @@ void WebServer::answerPost(const HttpRequest& request, const QByteArray& body, H
         connection.respond(410, "text/plain", "Gone\n");
         return;
     }
+    const std::string seqField = request.field("x-seq");
+    uint32_t seq = 0;
+    const auto parsed = std::from_chars(seqField.data(), seqField.data() + seqField.size(), seq);
+    if (!seqField.empty() && (parsed.ec != std::errc() || parsed.ptr != seqField.data() + seqField.size())) {
+        connection.respond(400, "text/plain", "Bad request\n");
+        return;
+    }
     peer->seen();
-    core_.receive(peer, reinterpret_cast<const uint8_t*>(body.constData()), static_cast<size_t>(body.size()));
+    // An unnumbered request is read as it comes.
+    const std::vector<QByteArray> units =
+        seqField.empty() ? std::vector{body} : peer->order().take(seq, body);
+    for (const QByteArray& unit : units) {
+        core_.receive(peer, reinterpret_cast<const uint8_t*>(unit.constData()),
+                      static_cast<size_t>(unit.size()));
+        if (peer->finished()) break;
+    }
     connection.respond(200, "application/octet-stream", peer->takeOutgoing(), {{"X-Session", peer->token()}});
     if (peer->finished()) dropPostPeer(peer);
 }

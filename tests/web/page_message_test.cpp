@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "page_message.h"
+#include "post_order.h"
 
 namespace {
 
@@ -78,6 +79,36 @@ TEST(PageMessages, AcceptOnlyWholeWellFormedMessagesInOrder) {
         const bool ok = reader.read(last.data(), last.size()).has_value();
         EXPECT_EQ(ok, c.fault == Fault::None) << c.name;
         EXPECT_EQ(reader.fault(), c.fault) << c.name;
+    }
+}
+
+// Each POST's body is its number here; what is read, in order.
+TEST(PostOrder, ReadsRequestsInThePagesOrderWithinASmallWindow) {
+    struct Row {
+        const char* name;
+        uint32_t first;
+        std::vector<uint32_t> arriving;
+        std::vector<uint32_t> read;
+    };
+    const Row rows[] = {
+        {"in order", 1, {1, 2, 3}, {1, 2, 3}},
+        {"swapped", 1, {2, 1, 4, 3}, {1, 2, 3, 4}},
+        {"three reversed", 1, {3, 2, 1}, {1, 2, 3}},
+        {"duplicate", 1, {1, 1, 2, 2}, {1, 2}},
+        {"a lost request is given up once one comes a window ahead", 1, {2, 3, 4, 5, 6}, {2, 3, 4, 5, 6}},
+        {"the lost one arriving after that", 1, {2, 5, 1, 3}, {2, 3}},
+        {"a jump far ahead", 1, {1, 100, 101}, {1, 100, 101}},
+        {"across the wrap", 0xFFFFFFFE, {0xFFFFFFFF, 0xFFFFFFFE, 1, 0}, {0xFFFFFFFE, 0xFFFFFFFF, 0, 1}},
+        {"half the range back is late", 0x80000001, {1, 0x80000001}, {0x80000001}},
+    };
+    for (const Row& row : rows) {
+        PostOrder order(row.first);
+        std::vector<uint32_t> read;
+        for (uint32_t seq : row.arriving) {
+            for (const QByteArray& body : order.take(seq, QByteArray::number(seq)))
+                read.push_back(body.toUInt());
+        }
+        EXPECT_EQ(read, row.read) << row.name;
     }
 }
 
