@@ -145,6 +145,7 @@ TEST_P(BrowserJourney, RecordingProgramHearsThePhoneUntilStop) {
             EXPECT_NE(line.find("Wrong PIN"), std::string::npos) << line;
         } else if (word == "front") {
             // One WebSocket attempt, then POST: no storm of attempts against the refusing front.
+            EXPECT_NE(line.find("\"state\":\"streaming"), std::string::npos) << "no stream through the front: " << line;
             if (field(line, "sockets")) {
                 EXPECT_LE(*field(line, "sockets"), 1) << line;
                 EXPECT_EQ(field(line, "welcomes"), 1) << line;

@@ -25,7 +25,7 @@ const stats = () => browser.eval(() => {
   const s = window.sonvaleStats;
   const rtt = [...s.rttMs].sort((a, b) => a - b);
   return JSON.stringify({ transport: s.transport, codec: s.codec, chunks: s.chunks, sockets: s.sockets,
-                          welcomes: s.welcomes, rttP50: rtt[Math.floor(rtt.length / 2)], rttMax: rtt[rtt.length - 1] });
+                          welcomes: s.welcomes, rttP50: Math.round(rtt[Math.floor(rtt.length / 2)]), rttMax: Math.round(rtt[rtt.length - 1]) });
 });
 
 // Polls the page every 200 ms until it is in one of the states; 30 s at most.
@@ -80,12 +80,22 @@ const steps = {
     await browser.closePage();
   },
   // A front that refuses WebSockets: one clean POST stream, no storm of attempts.
+  // A page that never streams through it still reports what it tried.
   async refused() {
     const front = await refusingFront(dataHome, frontPort, 47812);
+    const report = async () => say(`front ${JSON.stringify({ ...JSON.parse(await stats()), refusedUpgrades: front.refused,
+                                                             state: (await state()).join(': ') })}`);
     try {
-      await stream('refused', `https://127.0.0.1:${frontPort}/#pin=${pin}`, 10, async () => {
-        say(`front ${JSON.stringify({ ...JSON.parse(await stats()), refusedUpgrades: front.refused })}`);
-      });
+      await open(`https://127.0.0.1:${frontPort}/#pin=${pin}`);
+      try {
+        await begin('refused');
+      } catch (e) {
+        await shot('refused-stuck');
+        await report();
+        await browser.closePage();
+        return;
+      }
+      await finish('refused', 10, report);
     } finally {
       front.server.close();
     }
