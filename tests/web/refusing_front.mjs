@@ -17,6 +17,7 @@ export function refusingFront(dataHome, port, gatewayPort) {
       const end = head.indexOf('\r\n\r\n');
       if (end < 0) return;
       phone.off('data', onData);
+      phone.pause(); // until the gateway's side is up; pipe() resumes it
       if (/^upgrade:\s*websocket\s*$/im.test(head.subarray(0, end).toString('latin1'))) {
         front.refused++;
         phone.destroy();
