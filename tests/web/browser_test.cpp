@@ -94,7 +94,7 @@ protected:
         }
         std::smatch m;
         std::regex_search(details.back(), m, std::regex(R"((\d+) datagrams, (\d+) concealed, (\d+) dropped)"));
-        const double minutes = std::stod(m[1]) * 0.020 / 60;  // 20 ms a datagram
+        const double minutes = std::max(std::stod(m[1]), 1.0) * 0.020 / 60;  // 20 ms a datagram
         std::printf("%s %s: %s = %.1f concealed and %.1f dropped per minute\n", GetParam().name.c_str(),
                     name.c_str(), details.back().c_str(), std::stod(m[2]) / minutes, std::stod(m[3]) / minutes);
     }
@@ -156,13 +156,12 @@ TEST_P(BrowserJourney, RecordingProgramHearsThePhoneUntilStop) {
         } else if (word == "reloaded") {
             EXPECT_EQ(name, "streaming") << "after a reload the same phone could not stream again: " << line;
         } else if (word == "failed") {
-            ADD_FAILURE() << line << "\n" << phone.err();
-            done = true;
+            ADD_FAILURE() << line;
         } else {
             done = word == "done";
         }
     }
-    EXPECT_EQ(phone.waitForExit(60s), 0) << phone.err();
+    EXPECT_TRUE(phone.waitForExit(60s)) << phone.err();
     std::printf("%s: the walk took %.0f s\n", GetParam().name.c_str(),
                 std::chrono::duration<double>(Clock::now() - began).count());
 }

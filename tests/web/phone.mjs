@@ -4,7 +4,7 @@
 //   streaming NAME STATS   the page streams; the test marks the recording
 //   heard NAME STATS       the stream has run; the test checks what it heard
 //   stopped NAME           Stop tapped; the page is idle for 5 s
-//   wrong-pin SENTENCE | front JSON | reloaded STATE SENTENCE | done | failed WHY
+//   wrong-pin SENTENCE | front JSON | reloaded STATE SENTENCE | failed STEP: WHY | done
 // Usage: node phone.mjs chromium|firefox|webkit PIN SHOT_DIR DATA_HOME WAV
 import { mkdirSync } from 'node:fs';
 import { join } from 'node:path';
@@ -119,13 +119,16 @@ const steps = {
 const plans = { chromium: ['websocket', 'wrong-pin'], firefox: ['websocket'],
                 webkit: ['websocket', 'post', 'refused', 'reload'] };
 
-try {
-  for (const step of plans[engine]) await steps[step]();
-  say('done');
-} catch (e) {
-  say(`failed ${e.message}`);
-  await shot('failed').catch(() => {});
-  process.exitCode = 1;
-} finally {
-  await browser.close();
+// A step that fails says so and the walk goes on, so one fault hides no other.
+for (const step of plans[engine]) {
+  try {
+    await steps[step]();
+  } catch (e) {
+    say(`failed ${step}: ${e.message}`);
+    await shot(`${step}-failed`).catch(() => {});
+    await browser.closePage().catch(() => {});
+    process.exitCode = 1;
+  }
 }
+say('done');
+await browser.close();
