@@ -29,8 +29,8 @@ if [ -n "$missing" ]; then
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
 fi
 
-# The browser test drives Debian's Chromium with puppeteer-core at the version
-# its lock file pins; it never downloads a browser of its own.
+# The browser tests drive Debian's Chromium and Firefox ESR with puppeteer-core
+# at the version its lock file pins; they never download a browser of their own.
 case " $* " in *" test "*)
     web="$here/../tests/web"
     if ! cmp -s "$web/package-lock.json" "$web/node_modules/.installed-lock.json" 2>/dev/null; then

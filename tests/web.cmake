@@ -24,13 +24,15 @@ if(TARGET sonvale-web)
     target_compile_options(web_integration_tests PRIVATE -Wconversion)
 endif()
 
-# Chromium takes both cores while it streams, so it runs alone.
-if(TARGET sonvale-web AND NOT SANITIZE)
-    add_executable(web_browser_test web/browser_test.cpp)
-    target_link_libraries(web_browser_test PRIVATE test_support GTest::gtest_main Qt6::Core)
-    target_compile_definitions(web_browser_test PRIVATE SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>")
-    add_dependencies(web_browser_test sonvale-web sonvale-engine)
-    target_compile_options(web_browser_test PRIVATE -Wconversion)
-    add_test(NAME web.browser_streams_stops_and_refuses COMMAND ${SONVALE_SANDBOX} $<TARGET_FILE:web_browser_test>)
-    set_tests_properties(web.browser_streams_stops_and_refuses PROPERTIES LABELS e2e TIMEOUT 300 RUN_SERIAL TRUE)
+# Journey 4 in Chromium, Firefox ESR and WebKitGTK, heard on the "Tarnwell"
+# microphone: one test per engine. A browser takes both cores and the sound
+# server must not starve, so each runs alone.
+if(TARGET sonvale-web AND TARGET sonvale-mic AND NOT SANITIZE)
+    sonvale_add_gtest(web_browser_tests LABEL e2e SANDBOX SERIAL TIMEOUT 300
+        SOURCES web/browser_test.cpp e2e/mic_fixture.h LIBS Qt6::Core)
+    target_include_directories(web_browser_tests PRIVATE e2e)
+    target_compile_definitions(web_browser_tests PRIVATE
+        SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>" SONVALE_MIC_PATH="$<TARGET_FILE:sonvale-mic>")
+    add_dependencies(web_browser_tests sonvale-web sonvale-engine sonvale-mic)
+    target_compile_options(web_browser_tests PRIVATE -Wconversion)
 endif()

@@ -46,6 +46,27 @@ double frequency(const std::vector<float>& x, int channel, size_t from, size_t c
     return crossings < 2 ? 0 : (crossings - 1) * 48000.0 / (last - first);
 }
 
+Tone strongestNear(const std::vector<float>& x, int channel, size_t from, size_t count, double near) {
+    const size_t end = std::min(from + count, x.size() / 2);
+    Tone best;
+    for (double hz = near * 0.97; hz <= near * 1.03; hz += near / 2000) {
+        // One DFT bin at hz, the phasor turned by a fixed rotation per sample.
+        const double step = 2 * M_PI * hz / 48000.0;
+        const double c = std::cos(step), s = std::sin(step);
+        double re = 0, im = 0, pr = 1, pi = 0;
+        for (size_t i = from; i < end; ++i) {
+            re += sample(x, channel, i) * pr;
+            im += sample(x, channel, i) * pi;
+            const double next = pr * c - pi * s;
+            pi = pr * s + pi * c;
+            pr = next;
+        }
+        const double amplitude = 2 * std::hypot(re, im) / static_cast<double>(end - from);
+        if (end > from && amplitude / std::sqrt(2.0) > best.rms) best = {hz, amplitude / std::sqrt(2.0)};
+    }
+    return best;
+}
+
 QuietRun longestQuiet(const std::vector<float>& x, int channel, size_t from, size_t to, float threshold) {
     QuietRun best;
     QuietRun current;

@@ -14,6 +14,16 @@ double rms(const std::vector<float>& x, int channel, size_t from, size_t count);
 // A tone's frequency in Hz from its rising zero crossings; 0 without two of them.
 double frequency(const std::vector<float>& x, int channel, size_t from, size_t count);
 
+// The strongest sine within 3 % of near (searched in steps of near / 2000, fine
+// for a count of up to a quarter second) over
+// [from, from + count): its frequency and the RMS it alone carries. Picks a
+// tone out of a mix that zero crossings cannot read.
+struct Tone {
+    double hz = 0;
+    double rms = 0;
+};
+Tone strongestNear(const std::vector<float>& x, int channel, size_t from, size_t count, double near);
+
 // The longest run of quiet 10 ms windows (peak below threshold) in [from, to):
 // its length in frames and the first frame after it.
 struct QuietRun {
