@@ -14,6 +14,7 @@
 
 #include "audio_analysis.h"
 #include "engine_process.h"
+#include "gateway_process.h"
 #include "qt_wait.h"
 #include "ring_tap.h"
 
@@ -40,10 +41,8 @@ protected:
         if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
         setenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()).constData(), 1);
         startEngine();
-        gateway = std::make_unique<ChildProcess>(SONVALE_WEB_PATH, std::vector<std::string>{}, kPin + "\n");
-        ASSERT_TRUE(gateway->waitForLine(
-            R"({"event":"ready","url":"https://127.0.0.1:47812/#pin=)" + kPin + R"("})", 30s))
-            << gateway->err();
+        gateway = startGateway(kPin);
+        ASSERT_TRUE(gateway) << "the gateway did not start";
     }
     void startEngine() {
         engine = std::make_unique<EngineProcess>(EngineProcess::withPin(kPin));
