@@ -20,7 +20,7 @@ if(TARGET tarnwell_services)
 endif()
 
 # The gateway attacked while a phone streams through it, for `make soak` only.
-if(TARGET sonvale-web)
+if(TARGET sonvale-web AND NOT SANITIZE)
     find_package(Qt6 REQUIRED COMPONENTS Network WebSockets)
     add_executable(soak_web soak/soak_web.cpp)
     target_link_libraries(soak_web PRIVATE test_support Qt6::Network Qt6::WebSockets)
