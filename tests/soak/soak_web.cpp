@@ -3,12 +3,10 @@
 //   soak_web [--expect-defences] [--only=N,N...] [DOC]
 //
 // The real engine and gateway; a phone streams a 1 kHz tone over WSS from its own
-// thread while this one runs ten attacks, each bounded in count and time. For each:
-// the defence seen and when it engaged, the phone's longest gap, the gateway's RSS
-// and descriptors before and after, and how long a fresh page load then takes.
-// Writes the section "Gateway abuse run" of DOC when given and prints one line of
-// JSON. Exits 1 when --expect-defences is given and a defence or an acceptance
-// check failed. --only runs only the attacks with those numbers.
+// thread while this one runs the attacks, each bounded in count and time, and
+// measures the defence, the phone's gaps, the gateway's RSS and descriptors and a
+// fresh page load. Writes the section "Gateway abuse run" of DOC and prints one
+// line of JSON; exits 1 only with --expect-defences, when a check failed.
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -35,16 +33,17 @@ const QByteArray kHost = "127.0.0.1:47812";
 constexpr uint16_t kPort = sonvale::kWebPort;
 constexpr long kRssSlackKb = 5 * 1024;
 
-double msSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+long msSince(Clock::time_point t0) {
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
 }
-std::string num(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.0f", v);
-    return text;
+template <class... Parts>
+std::string cat(const Parts&... parts) {
+    std::ostringstream out;
+    (out << ... << parts);
+    return out.str();
 }
 std::string loopback(int host) {
-    return "127.0.0." + std::to_string(host);
+    return cat("127.0.0.", host);
 }
 
 // The one place that says how the gateway gets the engine's PIN.
@@ -60,12 +59,11 @@ struct Usage {
 };
 Usage usage(pid_t pid) {
     Usage u;
-    const std::string proc = "/proc/" + std::to_string(pid);
-    std::ifstream status(proc + "/status");
+    std::ifstream status(cat("/proc/", pid, "/status"));
     for (std::string line; std::getline(status, line);)
         if (line.rfind("VmRSS:", 0) == 0) u.rssKb = std::stol(line.substr(6));
     std::error_code e;
-    u.fds = std::distance(std::filesystem::directory_iterator(proc + "/fd", e), {});
+    u.fds = std::distance(std::filesystem::directory_iterator(cat("/proc/", pid, "/fd"), e), {});
     return u;
 }
 
@@ -73,38 +71,34 @@ Usage usage(pid_t pid) {
 class Tls {
 public:
     explicit Tls(const std::string& from = {}) {
-        socket_.setPeerVerifyMode(QSslSocket::VerifyNone);
-        if (!from.empty()) socket_.bind(QHostAddress(QString::fromStdString(from)));
-        socket_.connectToHostEncrypted("127.0.0.1", kPort);
-        socket_.waitForEncrypted(5000);
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        if (!from.empty()) socket.bind(QHostAddress(QString::fromStdString(from)));
+        socket.connectToHostEncrypted("127.0.0.1", kPort);
+        socket.waitForEncrypted(5000);
     }
-    bool connected() const { return socket_.state() == QAbstractSocket::ConnectedState; }
-    QSslSocket& socket() { return socket_; }
+    bool connected() const { return socket.state() == QAbstractSocket::ConnectedState; }
     // False when not all of bytes left within the time.
-    bool write(const QByteArray& bytes, int timeoutMs = 5000) {
-        socket_.write(bytes);
-        const auto t0 = Clock::now();
-        while (socket_.bytesToWrite() > 0 && connected() && msSince(t0) < timeoutMs)
-            socket_.waitForBytesWritten(50);
-        return socket_.bytesToWrite() == 0;
+    bool write(const QByteArray& bytes, long timeoutMs = 5000) {
+        socket.write(bytes);
+        for (const auto t0 = Clock::now();
+             socket.bytesToWrite() > 0 && connected() && msSince(t0) < timeoutMs;)
+            socket.waitForBytesWritten(50);
+        return socket.bytesToWrite() == 0;
     }
     // One whole response (head and Content-Length body); empty when none came in time.
-    QByteArray response(int timeoutMs = 5000) {
+    QByteArray response(long timeoutMs = 5000) {
         const auto t0 = Clock::now();
-        for (;;) {
-            const qsizetype end = buffer_.indexOf("\r\n\r\n");
-            if (end >= 0) {
-                const qsizetype at = buffer_.left(end).indexOf("Content-Length: ");
-                const qsizetype length =
-                    at < 0 ? 0 : buffer_.mid(at + 16, buffer_.indexOf('\r', at) - at - 16).toLong();
-                if (buffer_.size() >= end + 4 + length) {
-                    const QByteArray whole = buffer_.left(end + 4 + length);
-                    buffer_.remove(0, whole.size());
-                    return whole;
-                }
+        do {
+            const qsizetype end = buffer_.indexOf("\r\n\r\n"),
+                            at = buffer_.left(end).indexOf("Content-Length: ");
+            const qsizetype size = end + 4 + (at < 0 ? 0 : buffer_.mid(at + 16, 8).split('\r')[0].toLong());
+            if (end >= 0 && buffer_.size() >= size) {
+                const QByteArray whole = buffer_.left(size);
+                buffer_.remove(0, size);
+                return whole;
             }
-            if (!fill(t0, timeoutMs)) return {};
-        }
+        } while (fill(t0, timeoutMs));
+        return {};
     }
     bool upgrade() {
         return write("GET /stream HTTP/1.1\r\nHost: " + kHost + "\r\nOrigin: https://" + kHost +
@@ -113,7 +107,7 @@ public:
                response().startsWith("HTTP/1.1 101");
     }
     // The gateway's close frame's code; 0 when it closed without one, -1 when still open.
-    int closeCode(int timeoutMs) {
+    int closeCode(long timeoutMs) {
         const auto t0 = Clock::now();
         do {  // the gateway's frames here are short and unmasked
             for (qsizetype at = 0; at + 2 <= buffer_.size(); at += 2 + (buffer_[at + 1] & 0x7F))
@@ -123,24 +117,23 @@ public:
         } while (fill(t0, timeoutMs));
         return connected() ? -1 : 0;
     }
+    QSslSocket socket;
 
 private:
-    bool fill(Clock::time_point t0, int timeoutMs) {
-        if (socket_.bytesAvailable() == 0 && (!connected() || msSince(t0) >= timeoutMs)) return false;
-        socket_.waitForReadyRead(20);
-        buffer_ += socket_.readAll();
+    bool fill(Clock::time_point t0, long timeoutMs) {
+        if (socket.bytesAvailable() == 0 && (!connected() || msSince(t0) >= timeoutMs)) return false;
+        socket.waitForReadyRead(20);
+        buffer_ += socket.readAll();
         return true;
     }
-    QSslSocket socket_;
     QByteArray buffer_;
 };
 
 // A client's WebSocket frame with a short payload.
 QByteArray wsFrame(uint8_t first, const QByteArray& payload, bool masked = true) {
-    QByteArray frame(1, char(first));
-    frame += char((masked ? 0x80 : 0) | payload.size());
-    if (!masked) return frame + payload;
     const char key[4] = {0x11, 0x22, 0x33, 0x44};
+    QByteArray frame = QByteArray(1, char(first)) + char((masked ? 0x80 : 0) | payload.size());
+    if (!masked) return frame + payload;
     frame += QByteArray(key, 4);
     for (qsizetype i = 0; i < payload.size(); ++i)
         frame += char(payload[i] ^ key[i % 4]);
@@ -153,15 +146,15 @@ QByteArray post(const QByteArray& body) {
 }
 
 // TLS handshake and GET / on a fresh connection, in ms; -1 when it failed within 5 s.
-double pageLoadMs() {
+long pageLoadMs() {
     const auto t0 = Clock::now();
     Tls tls;
-    if (!tls.write("GET / HTTP/1.1\r\nHost: " + kHost + "\r\nConnection: close\r\n\r\n")) return -1;
+    tls.write("GET / HTTP/1.1\r\nHost: " + kHost + "\r\nConnection: close\r\n\r\n");
     return tls.response().startsWith("HTTP/1.1 200") ? msSince(t0) : -1;
 }
 
 // Pings every 500 ms until the gateway ends the page or limitMs pass: the ms it took, or -1.
-double pingUntilEnded(Page& page, double limitMs, int& code) {
+long pingUntilEnded(Page& page, long limitMs, int& code) {
     const auto t0 = Clock::now();
     while (page.connected() && msSince(t0) < limitMs) {
         page.send(kPing, "p");
@@ -181,14 +174,14 @@ public:
     }
     ~StreamingPhone() { stop(); }
     bool waitPaired() {
-        return waitFor([&] { return state_ != 0; }, 30s) && state_ == 1;
+        return waitFor([&] { return state_ != 0; }, 60s) && state_ == 1;
     }
-    uint64_t frames() const { return frames_; }
-    uint64_t chunks() const { return chunks_; }
     void stop() {
         stop_ = true;
         thread_->wait();
     }
+    // The chunks sent, the ring's frames taken in and those it dropped before the tap saw them.
+    std::atomic<uint64_t> chunks{0}, frames{0}, missed{0};
     std::vector<float> ring;  // once stopped
 
 private:
@@ -199,8 +192,9 @@ private:
         state_ = page.next().first == kWelcome ? 1 : 2;
         if (state_ != 1) return;
         page.streamTone(1e6, tap, [&] {
-            ++chunks_;
-            frames_ = tap.frames.size() / 2;
+            ++chunks;
+            frames = tap.frames.size() / 2;
+            missed = tap.missed;
             return !stop_;
         });
         page.send(kStop, {});
@@ -209,19 +203,18 @@ private:
     }
     std::atomic<int> state_{0};  // 1 paired, 2 refused
     std::atomic<bool> stop_{false};
-    std::atomic<uint64_t> frames_{0}, chunks_{0};
     std::unique_ptr<QThread> thread_;
 };
 
 struct Row {
     std::string name, seen;
     bool defended = false;
-    double engagedMs = -1;
-    const StreamingPhone* phone = nullptr;
-    uint64_t fromFrame = 0, toFrame = 0, chunks = 0;
-    double gapMs = -1;
+    long engagedMs = -1;
+    StreamingPhone* phone = nullptr;
+    uint64_t fromFrame = 0, toFrame = 0, chunks = 0, missed = 0;
+    long gapMs = 0;
     Usage before, after;
-    double pageMs = -1;
+    long pageMs = -1;
 };
 
 // Runs one attack between measurements of the gateway and the phone.
@@ -229,33 +222,32 @@ class AbuseRun {
 public:
     AbuseRun(pid_t gateway, std::string only) : gateway_(gateway), only_(std::move(only)) {}
     template <class Attack>
-    void attack(const std::string& name, const StreamingPhone* phone, Attack run) {
-        if (!only_.empty() && only_.find("," + name.substr(0, name.find('.')) + ",") == std::string::npos)
-            return;
+    void attack(const std::string& name, StreamingPhone* phone, Attack run) {
+        if (!only_.empty() && only_.find(cat(",", std::stoi(name), ",")) == std::string::npos) return;
         std::fprintf(stderr, "== %s\n", name.c_str());
         Row row;
         row.name = name;
         row.phone = phone;
         row.before = usage(gateway_);
-        const uint64_t chunks = phone ? phone->chunks() : 0;
-        row.fromFrame = phone ? phone->frames() : 0;
+        const uint64_t chunks = phone ? phone->chunks.load() : 0, missed = phone ? phone->missed.load() : 0;
+        row.fromFrame = phone ? phone->frames.load() : 0;
         run(row);
         waitFor([&] { return usage(gateway_).fds <= row.before.fds; }, 15s);
         row.after = usage(gateway_);
-        row.toFrame = phone ? phone->frames() : 0;
-        row.chunks = phone ? phone->chunks() - chunks : 0;
+        row.toFrame = phone ? phone->frames.load() : 0;
+        row.chunks = phone ? phone->chunks - chunks : 0;
+        row.missed = phone ? phone->missed - missed : 0;
         row.pageMs = pageLoadMs();
         std::fprintf(stderr, "   %s\n", row.seen.c_str());
         rows.push_back(row);
     }
     // The phone's longest gap in each of its attacks, once it stopped.
     void measureGaps(const StreamingPhone& phone) {
-        for (Row& row : rows)
-            if (row.phone == &phone)
-                row.gapMs = double(longestQuiet(phone.ring, 0, row.fromFrame,
-                                                std::min<size_t>(row.toFrame, phone.ring.size() / 2), 0.02f)
-                                       .length) /
-                            48.0;
+        for (Row& r : rows)
+            if (r.phone == &phone) {
+                const size_t to = std::min<size_t>(r.toFrame, phone.ring.size() / 2);
+                r.gapMs = long(longestQuiet(phone.ring, 0, r.fromFrame, to, 0.02f).length / 48);
+            }
     }
     std::vector<Row> rows;
 
@@ -266,10 +258,9 @@ private:
 
 void connectAndClose(Row& row) {
     int done = 0;
-    const auto t0 = Clock::now();
-    for (; done < 1000 && msSince(t0) < 30000; ++done)
+    for (const auto t0 = Clock::now(); done < 1000 && msSince(t0) < 30000; ++done)
         TcpClient().connect(kPort);
-    row.seen = std::to_string(done) + " in " + num(msSince(t0)) + " ms, let go";
+    row.seen = cat(done, " connected and closed");
     row.defended = done == 1000;
 }
 
@@ -292,19 +283,17 @@ void stalledHandshakes(Row& row) {
     }
     int closed = 0;  // the last wave stays until the gateway lets it go, 15 s at most
     for (TcpClient& c : wave)
-        closed += c.closedByPeer(std::chrono::milliseconds(std::max(0L, 15000 - long(msSince(waveStart)))));
-    row.defended = closed == int(wave.size());
+        closed += c.closedByPeer(std::chrono::milliseconds(std::max(0L, 15000 - msSince(waveStart))));
+    row.defended = !wave.empty() && closed == int(wave.size());
     row.engagedMs = row.defended ? msSince(waveStart) : -1;
-    row.seen = std::to_string(waves) + " waves in " + num(msSince(t0) / 1000) + " s; of the last " +
-               std::to_string(wave.size()) + " held, " + std::to_string(closed) +
-               " closed by the gateway within 15 s";
+    row.seen = cat(waves, " waves in ", msSince(t0) / 1000, " s; the gateway closed ", closed,
+                   " of the last ", wave.size(), " within 15 s");
 }
 
 void plainHttp(Row& row) {
     int redirected = 0, done = 0;
-    double slowest = 0;
-    const auto t0 = Clock::now();
-    for (; done < 1000 && msSince(t0) < 30000; ++done) {
+    long slowest = 0;
+    for (const auto t0 = Clock::now(); done < 1000 && msSince(t0) < 30000; ++done) {
         const auto t = Clock::now();
         TcpClient c;
         if (c.connect(kPort) && c.send("GET / HTTP/1.1\r\nHost: 127.0.0.1:47812\r\n\r\n")) {
@@ -315,43 +304,41 @@ void plainHttp(Row& row) {
     }
     row.defended = redirected == done;
     row.engagedMs = redirected ? slowest : -1;
-    row.seen = std::to_string(redirected) + " of " + std::to_string(done) + " answered 301";
+    row.seen = cat(redirected, " of ", done, " answered 301");
 }
 
 void pipelinedGets(Row& row, pid_t gateway) {
     Tls tls;
-    tls.socket().setReadBufferSize(4096);
+    tls.socket.setReadBufferSize(4096);
     const QByteArray batch = QByteArray("GET /app.js HTTP/1.1\r\nHost: " + kHost + "\r\n\r\n").repeated(1000);
-    const long rss0 = usage(gateway).rssKb;
-    long peak = rss0;
+    long peak = row.before.rssKb;
     qint64 queued = 0;
-    const auto t0 = Clock::now();
-    while (tls.connected() && msSince(t0) < 13000) {  // ~1 MB within 10 s, then 3 s of holding
-        if (queued < (1 << 20) && msSince(t0) < 10000 && tls.socket().bytesToWrite() < batch.size())
-            queued += tls.socket().write(batch);
-        tls.socket().waitForBytesWritten(100);
+    for (const auto t0 = Clock::now(); tls.connected() && msSince(t0) < 13000;) {  // 10 s writing, 3 s more
+        if (queued < (1 << 20) && msSince(t0) < 10000 && tls.socket.bytesToWrite() < batch.size())
+            queued += tls.socket.write(batch);
+        tls.socket.waitForBytesWritten(100);
         peak = std::max(peak, usage(gateway).rssKb);
     }
-    const qint64 taken = queued - tls.socket().bytesToWrite();
-    row.defended = peak - rss0 < kRssSlackKb;
-    row.seen = std::to_string(taken / 1024) + " kB of requests taken, never read: gateway RSS +" +
-               std::to_string(peak - rss0) + " kB" + (tls.connected() ? "" : ", connection closed");
-    tls.socket().abort();
+    const qint64 taken = queued - tls.socket.bytesToWrite();
+    row.defended = taken > 0 && peak - row.before.rssKb < kRssSlackKb;
+    row.seen = cat(taken / 1024, " kB taken, no answer read: RSS peak +", peak - row.before.rssKb, " kB",
+                   tls.connected() ? "" : ", connection closed");
+    tls.socket.abort();
 }
 
 void pingsWithoutHello(Row& row) {
     Page page;
     int code = -1;
-    if (page.opened()) row.engagedMs = pingUntilEnded(page, 20000, code);
+    const bool opened = page.opened();
+    if (opened) row.engagedMs = pingUntilEnded(page, 20000, code);
     row.defended = row.engagedMs > 8000 && row.engagedMs < 12500;
-    row.seen = !page.connected() && row.engagedMs < 0 ? "did not open"
-               : row.engagedMs < 0                    ? "still open after 20 s of pings"
-                                                      : "closed (error " + std::to_string(code) + ")";
+    row.seen = !opened             ? "did not open"
+               : row.engagedMs < 0 ? "open after 20 s"
+                                   : cat("closed (error ", code, ")");
 }
 
 void postFlood(Row& row, pid_t gateway) {
-    const QByteArray bodies[] = {encodeMessage(kPing, "p"), encodeMessage(kHello, "\x01\x02"),
-                                 QByteArray(40, 'x')};
+    const QByteArray bodies[] = {encodeMessage(kPing, "p"), encodeMessage(kHello, "\x01\x02"), "xxxx"};
     std::unique_ptr<Tls> tls;
     int done = 0, answered = 0, connections = 0;
     long peak = 0;
@@ -361,53 +348,38 @@ void postFlood(Row& row, pid_t gateway) {
         answered += tls->write(post(bodies[done % 3])) && !tls->response(2000).isEmpty();
         if (done % 500 == 0) peak = std::max(peak, usage(gateway).rssKb);
     }
-    tls.reset();
-    row.defended = peak - row.before.rssKb < kRssSlackKb;
-    row.seen = std::to_string(answered) + " of " + std::to_string(done) + " answered on " +
-               std::to_string(connections) + " connections in " + num(msSince(t0) / 1000) + " s; RSS peak +" +
-               std::to_string(peak - row.before.rssKb) + " kB";
+    row.defended = answered == done && peak - row.before.rssKb < kRssSlackKb;
+    row.seen = cat(answered, " of ", done, " answered on ", connections, " connections in ",
+                   msSince(t0) / 1000, " s; RSS peak +", peak - row.before.rssKb, " kB");
 }
 
 void connectionCaps(Row& row) {
     std::vector<TcpClient> one, many;  // the connections the kernel took
     const auto t0 = Clock::now();
-    int refused = 0;
-    auto open = [&](std::vector<TcpClient>& to, int from) {
+    for (int i = 0; i < 300 && msSince(t0) < 30000; ++i) {  // 20 from one address, 10 from each of 28 more
         TcpClient c;
-        if (msSince(t0) < 30000 && c.connect(kPort, "127.0.0.1", loopback(from).c_str()))
-            to.push_back(std::move(c));
-        else
-            ++refused;
-    };
-    for (int i = 0; i < 20; ++i)
-        open(one, 2);
-    for (int i = 0; i < 280; ++i)
-        open(many, 3 + i / 10);
-    auto closed = [](std::vector<TcpClient>& v) {
-        int n = 0;
-        for (TcpClient& c : v)
-            n += c.closedByPeer(1ms);
-        return n;
-    };
+        if (c.connect(kPort, "127.0.0.1", loopback(i < 20 ? 2 : 1 + i / 10).c_str()))
+            (i < 20 ? one : many).push_back(std::move(c));
+    }
     std::this_thread::sleep_for(1s);
-    const int fromOne = closed(one), fromMany = closed(many);
-    row.defended = fromOne == 4 && fromMany >= 24;
+    int closedOne = 0, closedMany = 0;
+    for (TcpClient& c : one)
+        closedOne += c.closedByPeer(1ms);
+    for (TcpClient& c : many)
+        closedMany += c.closedByPeer(1ms);
+    row.defended = closedOne == 4 && closedMany >= 24;
     row.engagedMs = row.defended ? 1000 : -1;
-    row.seen = "closed within 1 s: " + std::to_string(fromOne) + " of " + std::to_string(one.size()) +
-               " from one address, " + std::to_string(fromMany) + " of " + std::to_string(many.size()) +
-               " from 28 others; " + std::to_string(refused) + " of 300 not taken";
+    row.seen =
+        cat("closed within 1 s: ", closedOne, " of ", one.size(), " from one address, ", closedMany, " of ",
+            many.size(), " from 28 more; ", 300 - one.size() - many.size(), " connects timed out");
 }
 
 void badFraming(Row& row) {
-    const char* names[] = {"unmasked", "text", "empty continuations"};
+    const char* names[] = {"unmasked", "text", "endless empty continuations"};
     row.defended = true;
     for (int k = 0; k < 3; ++k) {
         Tls tls;
-        if (!tls.upgrade()) {
-            row.seen += std::string(k ? "; " : "") + names[k] + ": no upgrade";
-            row.defended = false;
-            continue;
-        }
+        const bool upgraded = tls.upgrade();
         const auto t0 = Clock::now();
         int code = -1, frames = 0;
         if (k == 0) tls.write(wsFrame(0x82, encodeMessage(kPing, "p"), false));
@@ -415,17 +387,19 @@ void badFraming(Row& row) {
         if (k < 2) code = tls.closeCode(5000);
         const QByteArray empties = wsFrame(0x00, {}).repeated(1000);
         if (k == 2 && tls.write(wsFrame(0x02, "p")))
-            for (; code < 0 && frames < 1000000 && msSince(t0) < 10000; frames += 1000) {
-                tls.write(empties, 1000);
-                code = tls.closeCode(0);
-            }
-        row.defended = row.defended && code == (k == 0 ? 1002 : k == 1 ? 1003 : code) && code >= 0;
+            for (; code < 0 && frames < 1000000 && msSince(t0) < 10000; frames += 1000)
+                code = tls.write(empties, 1000) ? tls.closeCode(0) : 0;
+        row.defended = row.defended && upgraded &&
+                       code == (k == 0   ? 1002
+                                : k == 1 ? 1003
+                                         : std::max(code, 0));
         if (code >= 0) row.engagedMs = std::max(row.engagedMs, msSince(t0));
-        row.seen += std::string(k ? "; " : "") + names[k] + ": " +
-                    (code < 0 ? "open"
-                     : code   ? "closed " + std::to_string(code)
-                              : "dropped") +
-                    (k == 2 ? " after " + std::to_string(frames) + " frames" : "");
+        row.seen += cat(k ? "; " : "", names[k], ": ",
+                        !upgraded  ? "no upgrade"
+                        : code < 0 ? "open"
+                        : code     ? cat("closed ", code)
+                                   : "dropped",
+                        k == 2 ? cat(" after ", frames, " frames") : "");
     }
 }
 
@@ -448,26 +422,26 @@ void pinGuessing(Row& row) {
         }
     }
     row.defended = wrong == 30 && pausedAt == 30;
-    row.seen = std::to_string(wrong) + " answered wrong PIN" +
-               (pausedAt < 0 ? ", pairing never paused"
-                             : ", then refused (error " + std::to_string(pauseCode) + ") at guess " +
-                                   std::to_string(pausedAt + 1));
+    row.seen = cat(
+        wrong, " answered wrong PIN, ",
+        pausedAt < 0 ? "never paused" : cat("then refused (error ", pauseCode, ") at guess ", pausedAt + 1));
 }
 
 std::string table(const AbuseRun& run) {
-    std::ostringstream out;
-    out << "| attack | defence observed | engaged after | phone: chunks sent / ring frames / longest gap | "
-           "gateway RSS kB before → after | descriptors before → after | page load after |\n"
-        << "|---|---|---|---|---|---|---|\n";
+    std::string out =
+        "| attack | defence observed | engaged after | phone: chunks sent / ring frames (missed by the tap) "
+        "/ longest gap | "
+        "gateway RSS kB before → after | descriptors before → after | page load after "
+        "|\n|---|---|---|---|---|---|---|\n";
     for (const Row& r : run.rows)
-        out << "| " << r.name << " | " << r.seen << (r.defended ? "" : " (no defence)") << " | "
-            << (r.engagedMs < 0 ? "—" : num(r.engagedMs) + " ms") << " | "
-            << (r.phone ? std::to_string(r.chunks) + " / " + std::to_string(r.toFrame - r.fromFrame) + " / " +
-                              num(r.gapMs) + " ms"
-                        : "no phone streaming")
-            << " | " << r.before.rssKb << " → " << r.after.rssKb << " | " << r.before.fds << " → "
-            << r.after.fds << " | " << (r.pageMs < 0 ? "failed" : num(r.pageMs) + " ms") << " |\n";
-    return out.str();
+        out += cat("| ", r.name, " | ", r.seen, r.defended ? "" : " (no defence)", " | ",
+                   r.engagedMs < 0 ? "—" : cat(r.engagedMs, " ms"), " | ",
+                   r.phone ? cat(r.chunks, " / ", r.toFrame - r.fromFrame, " (", r.missed, " missed) / ",
+                                 r.gapMs, " ms")
+                           : "no phone",
+                   " | ", r.before.rssKb, " → ", r.after.rssKb, " | ", r.before.fds, " → ", r.after.fds,
+                   " | ", r.pageMs < 0 ? "failed" : cat(r.pageMs, " ms"), " |\n");
+    return out;
 }
 
 // Replaces the section from its heading up to the next one, or appends it.
@@ -476,12 +450,8 @@ void writeSection(const std::string& path, const std::string& section) {
     text << std::ifstream(path).rdbuf();
     std::string doc = text.str();
     const size_t at = doc.find("## Gateway abuse run");
-    if (at == std::string::npos) {
-        doc += "\n" + section;
-    } else {
-        const size_t end = doc.find("\n## ", at + 1);
-        doc.replace(at, end == std::string::npos ? std::string::npos : end - at, section);
-    }
+    if (at == std::string::npos) doc += "\n" + section;
+    if (at != std::string::npos) doc.replace(at, doc.find("\n## ", at + 1) - at, section);
     std::ofstream(path) << doc;
 }
 
@@ -493,13 +463,9 @@ int main(int argc, char** argv) {
     std::string only, doc;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--expect-defences") {
-            expectDefences = true;
-        } else if (arg.rfind("--only=", 0) == 0) {
-            only = "," + arg.substr(7) + ",";
-        } else {
-            doc = arg;
-        }
+        expectDefences = expectDefences || arg == "--expect-defences";
+        if (arg.rfind("--only=", 0) == 0) only = "," + arg.substr(7) + ",";
+        if (arg[0] != '-') doc = arg;
     }
     QTemporaryDir dataHome;  // the gateway's certificate
     setenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()).constData(), 1);
@@ -529,49 +495,46 @@ int main(int argc, char** argv) {
         if (pinger.opened()) pinger.hello(kPin, "pinger");
         if (pinger.next().first == kWelcome) row.engagedMs = pingUntilEnded(pinger, 12000, code);
         row.defended = row.engagedMs > 4000 && row.engagedMs < 7500;
-        row.seen = row.engagedMs < 0 ? "kept its slot for 12 s"
-                                     : "lost its slot (error " + std::to_string(code) + ")";
+        row.seen = row.engagedMs < 0 ? "kept its slot for 12 s" : cat("lost its slot (error ", code, ")");
         if (pinger.connected()) pinger.send(kStop, {}), pinger.closed();
     });
     StreamingPhone fresh("fresh");  // once the first stopped and the pinger is gone
-    const bool freshPhone = fresh.waitPaired();
+    const bool freshStreams = fresh.waitPaired();
     run.attack("9. wrong PINs from 20 addresses", &fresh, pinGuessing);
     fresh.stop();
     run.measureGaps(fresh);
     waitFor([&] { return usage(pid).fds <= baseline.fds; }, 15s);
     const Usage end = usage(pid);
 
+    auto all = [&](auto holds) { return std::all_of(run.rows.begin(), run.rows.end(), holds); };
     const std::pair<const char*, bool> checks[] = {
-        {"phone_lost_nothing", std::all_of(run.rows.begin(), run.rows.end(),
-                                           [](const Row& r) { return !r.phone || r.gapMs == 0; })},
-        {"page_loads_within_1s", std::all_of(run.rows.begin(), run.rows.end(),
-                                             [](const Row& r) { return r.pageMs >= 0 && r.pageMs <= 1000; })},
-        {"fresh_phone_streams", freshPhone},
+        {"phone_lost_nothing", all([](const Row& r) { return r.gapMs == 0 && r.missed == 0; })},
+        {"page_loads_within_1s", all([](const Row& r) { return r.pageMs >= 0 && r.pageMs <= 1000; })},
+        {"fresh_phone_streams", freshStreams},
         {"descriptors_back_to_baseline", end.fds <= baseline.fds},
         {"rss_within_5MiB_of_baseline", end.rssKb - baseline.rssKb <= kRssSlackKb},
-        {"every_defence_engaged",
-         std::all_of(run.rows.begin(), run.rows.end(), [](const Row& r) { return r.defended; })},
+        {"every_defence_engaged", all([](const Row& r) { return r.defended; })},
     };
     bool pass = true;
-    std::string json = "{\"rss_kb\":[" + std::to_string(baseline.rssKb) + "," + std::to_string(end.rssKb) +
-                       "],\"fds\":[" + std::to_string(baseline.fds) + "," + std::to_string(end.fds) + "]";
+    std::string json =
+        cat("{\"rss_kb\":[", baseline.rssKb, ",", end.rssKb, "],\"fds\":[", baseline.fds, ",", end.fds, "]");
     std::string list;
-    for (const auto& [name, ok] : checks) {
-        pass = pass && ok;
-        json += ",\"" + std::string(name) + "\":" + (ok ? "true" : "false");
-        list += std::string("- `") + name + "`: " + (ok ? "holds" : "FAILS") + "\n";
+    for (const auto& [name, holds] : checks) {
+        pass = pass && holds;
+        json += cat(",\"", name, "\":", holds ? "true" : "false");
+        list += cat("- `", name, "`: ", holds ? "holds" : "FAILS", "\n");
     }
-    std::printf("%s\n", table(run).c_str());
+    std::fprintf(stderr, "%s", table(run).c_str());
     if (!doc.empty())
         writeSection(
-            doc,
-            "## Gateway abuse run\n\nThe real engine and gateway in the sandbox; a page streams a 1 kHz "
-            "tone over WSS throughout (a fresh one from attack 10 on). Gateway at the start: " +
-                std::to_string(baseline.rssKb) + " kB RSS, " + std::to_string(baseline.fds) +
-                " descriptors; at the end: " + std::to_string(end.rssKb) + " kB, " + std::to_string(end.fds) +
-                ". Reproduce: `scripts/sandbox.sh build/bin/soak_web "
-                "docs/reliability.md`.\n\n" +
-                table(run) + "\nAcceptance:\n\n" + list);
+            doc, cat("## Gateway abuse run\n\nThe real engine and gateway in the sandbox, a page streaming a "
+                     "1 kHz tone over WSS throughout (a fresh one from attack 10 on). The gateway started "
+                     "with ",
+                     baseline.rssKb, " kB RSS and ", baseline.fds, " descriptors and ended with ", end.rssKb,
+                     " kB and ", end.fds,
+                     ". Reproduce: `scripts/sandbox.sh build/bin/soak_web "
+                     "docs/reliability.md`.\n\n",
+                     table(run), "\nAcceptance:\n\n", list));
     std::printf("%s,\"pass\":%s}\n", json.c_str(), pass ? "true" : "false");
     return expectDefences && !pass ? 1 : 0;
 }
