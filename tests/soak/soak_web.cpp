@@ -206,6 +206,9 @@ private:
     std::unique_ptr<QThread> thread_;
 };
 
+// Frames the ring may lack at a window's edges: a few chunks in flight.
+constexpr long kEdgeFrames = 3 * 960;
+
 struct Row {
     std::string name, seen;
     bool defended = false;
@@ -213,6 +216,7 @@ struct Row {
     StreamingPhone* phone = nullptr;
     uint64_t fromFrame = 0, toFrame = 0, chunks = 0, missed = 0;
     long gapMs = 0;
+    long lostFrames() const { return long(chunks * 960) - long(toFrame - fromFrame + missed); }
     Usage before, after;
     long pageMs = -1;
 };
@@ -430,6 +434,7 @@ void pinGuessing(Row& row) {
 std::string table(const AbuseRun& run) {
     std::string out =
         "| attack | defence observed | engaged after | phone: chunks sent / ring frames (missed by the tap) "
+        "/ frames short "
         "/ longest gap | "
         "gateway RSS kB before → after | descriptors before → after | page load after "
         "|\n|---|---|---|---|---|---|---|\n";
@@ -437,7 +442,7 @@ std::string table(const AbuseRun& run) {
         out += cat("| ", r.name, " | ", r.seen, r.defended ? "" : " (no defence)", " | ",
                    r.engagedMs < 0 ? "—" : cat(r.engagedMs, " ms"), " | ",
                    r.phone ? cat(r.chunks, " / ", r.toFrame - r.fromFrame, " (", r.missed, " missed) / ",
-                                 r.gapMs, " ms")
+                                 r.lostFrames(), " / ", r.gapMs, " ms")
                            : "no phone",
                    " | ", r.before.rssKb, " → ", r.after.rssKb, " | ", r.before.fds, " → ", r.after.fds,
                    " | ", r.pageMs < 0 ? "failed" : cat(r.pageMs, " ms"), " |\n");
@@ -508,7 +513,8 @@ int main(int argc, char** argv) {
 
     auto all = [&](auto holds) { return std::all_of(run.rows.begin(), run.rows.end(), holds); };
     const std::pair<const char*, bool> checks[] = {
-        {"phone_lost_nothing", all([](const Row& r) { return r.gapMs == 0 && r.missed == 0; })},
+        {"phone_lost_nothing",
+         all([](const Row& r) { return r.gapMs == 0 && r.lostFrames() <= kEdgeFrames; })},
         {"page_loads_within_1s", all([](const Row& r) { return r.pageMs >= 0 && r.pageMs <= 1000; })},
         {"fresh_phone_streams", freshStreams},
         {"descriptors_back_to_baseline", end.fds <= baseline.fds},
