@@ -485,9 +485,12 @@ int main(int argc, char** argv) {
         Page pinger;
         int code = -1;
         if (pinger.opened()) pinger.hello(kPin, "pinger");
-        if (pinger.next().first == kWelcome) row.engagedMs = pingUntilEnded(pinger, 12000, code);
+        const bool paired = pinger.next().first == kWelcome;
+        if (paired) row.engagedMs = pingUntilEnded(pinger, 12000, code);
         row.defended = row.engagedMs > 4000 && row.engagedMs < 7500;
-        row.seen = row.engagedMs < 0 ? "kept its slot for 12 s" : cat("lost its slot (error ", code, ")");
+        row.seen = !paired             ? "could not pair"
+                   : row.engagedMs < 0 ? "kept its slot for 12 s"
+                                       : cat("lost its slot (error ", code, ")");
         if (pinger.connected()) pinger.send(kStop, {}), pinger.closed();
     });
     StreamingPhone fresh("fresh");  // once the first stopped and the pinger is gone
