@@ -46,11 +46,12 @@ test: deps-test configure
 	$(MAKE) --no-print-directory test-asan
 	$(MAKE) --no-print-directory test-tsan
 
-# The engine, the ring and their unit and integration tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# The engine, the ring, the gateway and their unit and integration tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer (Qt's own libraries run
+# uninstrumented).
 test-asan: deps-test
 	cmake -S . -B $(BUILD_DIR)-asan -G Ninja -DTARNWELL_WERROR=ON -DSANITIZE=address,undefined \
-		-DTARNWELL_MODULES="fuzz" $(CMAKE_FLAGS) >/dev/null
+		-DTARNWELL_MODULES="fuzz;web" $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD_DIR)-asan -j $(JOBS)
 	cd $(BUILD_DIR)-asan && ctest --output-on-failure -j $(JOBS) -L 'unit|integration' -LE soak
 

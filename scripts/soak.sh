@@ -47,13 +47,23 @@ verdict() { [ "$(field "$1" pass)" = True ] && echo pass || echo FAIL; }
     echo "Fuzzing (\`make fuzz\`) runs libFuzzer on the packet decoder, the control stream, the mode rule,"
     echo "the jitter buffer and the pairing URL parser; \`make test\` replays the saved corpus in fuzz/corpus."
 } > "$out"
+# The gateway's abuse run adds its section and fails the run only with
+# --expect-defences, which needs the gateway's defences.
+gateway_expect=""
+gateway=""
+if [ -x "$build/bin/soak_web" ]; then
+    echo "== gateway: $build/bin/soak_web $gateway_expect" >&2
+    section=$("$sandbox" "$build/bin/soak_web" $gateway_expect)
+    gateway=$(tail -n1 <<<"$section")
+    { echo; sed '$d' <<<"$section"; } >> "$out"
+fi
 cat "$out"
 # The real-time tests that need an idle machine, one after another.
 echo "== ctest -L soak" >&2
 (cd "$build" && ctest --output-on-failure -L soak)
 labelled=$?
 [ $labelled -eq 0 ] || exit 1
-for r in "$stream" "$abuse" "$restarts"; do
+for r in "$stream" "$abuse" "$restarts" ${gateway_expect:+"$gateway"}; do
     [ -z "$r" ] && continue
     [ "$(field "$r" pass)" = True ] || exit 1
 done

@@ -18,3 +18,12 @@ if(TARGET tarnwell_services)
     target_link_libraries(soak_restarts PRIVATE tarnwell_services test_support)
     add_dependencies(soak_restarts sonvale-engine)
 endif()
+
+# The gateway attacked while a phone streams through it, for `make soak` only.
+if(TARGET sonvale-web AND NOT SANITIZE)
+    find_package(Qt6 REQUIRED COMPONENTS Network WebSockets)
+    add_executable(soak_web soak/soak_web.cpp)
+    target_link_libraries(soak_web PRIVATE test_support Qt6::Network Qt6::WebSockets)
+    target_compile_definitions(soak_web PRIVATE SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>")
+    add_dependencies(soak_web sonvale-web sonvale-engine)
+endif()

@@ -49,8 +49,15 @@ void TcpClient::close() {
 bool TcpClient::connect(uint16_t port, const char* host, const char* from) {
     close();
     fd_ = openSocket(SOCK_STREAM, from);
+    // A listener that stops accepting drops SYNs, and the kernel's retries would
+    // block for two minutes.
+    timeval limit{2, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     const sockaddr_in addr = loopback(port, host);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return true;
+    const int connected = ::connect(fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    limit = {};
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (connected == 0) return true;
     close();
     return false;
 }

@@ -18,6 +18,7 @@ public:
     TcpClient(TcpClient&& other) noexcept;
 
     // from: the local address to connect from (any loopback address works).
+    // Gives up after 2 s.
     bool connect(uint16_t port, const char* host = "127.0.0.1", const char* from = nullptr);
     // Retries until the server listens or the timeout passes.
     bool connectWithin(uint16_t port, std::chrono::milliseconds timeout);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -17,7 +18,24 @@ namespace testsupport {
 
 inline const QString kOrigin = "https://127.0.0.1:47812";
 
-enum : uint8_t { kHello = 1, kAudio = 2, kWelcome = 0x81, kNotice = 0x82, kError = 0x83 };
+enum : uint8_t {
+    kHello = 1,
+    kAudio = 2,
+    kStop = 4,
+    kPing = 5,
+    kWelcome = 0x81,
+    kNotice = 0x82,
+    kError = 0x83
+};
+
+// One page message: type, 16-bit little-endian body length, body.
+inline QByteArray encodeMessage(uint8_t type, const QByteArray& body) {
+    return QByteArray(1, char(type)) + char(body.size() & 0xFF) + char(body.size() >> 8) + body;
+}
+// A hello's body: PCM at the normal latency.
+inline QByteArray helloBody(const std::string& pin, const QByteArray& pageId = "page") {
+    return QByteArray("\x01\x02\x01", 3) + char(pin.size()) + QByteArray::fromStdString(pin) + pageId;
+}
 
 // A page's side of the WebSocket, speaking the messages byte by byte.
 class Page {
@@ -32,13 +50,10 @@ public:
         pumpUntil([&] { return ws_.state() != QAbstractSocket::ConnectingState; });
         return ws_.state() == QAbstractSocket::ConnectedState;
     }
-    void send(uint8_t type, const QByteArray& body) {
-        ws_.sendBinaryMessage(QByteArray(1, char(type)) + char(body.size() & 0xFF) + char(body.size() >> 8) +
-                              body);
-    }
+    bool connected() const { return ws_.state() == QAbstractSocket::ConnectedState; }
+    void send(uint8_t type, const QByteArray& body) { ws_.sendBinaryMessage(encodeMessage(type, body)); }
     void hello(const std::string& pin, const QByteArray& pageId = "page") {
-        send(kHello,
-             QByteArray("\x01\x02\x01", 3) + char(pin.size()) + QByteArray::fromStdString(pin) + pageId);
+        send(kHello, helloBody(pin, pageId));
     }
     // The next message's type and body; type 0 when none came or the socket closed.
     std::pair<uint8_t, QByteArray> next(std::chrono::milliseconds timeout = 20s) {
@@ -51,8 +66,9 @@ public:
     bool closed() {
         return pumpUntil([&] { return ws_.state() == QAbstractSocket::UnconnectedState; });
     }
-    // A 1 kHz tone at half scale as 20 ms PCM chunks, paced by the clock.
-    void streamTone(double seconds, RingTap& tap) {
+    // A 1 kHz tone at half scale as 20 ms PCM chunks, paced by the clock, until
+    // seconds pass or more() (asked after each chunk) says no; returns the chunks sent.
+    int streamTone(double seconds, RingTap& tap, const std::function<bool()>& more = {}) {
         const auto start = std::chrono::steady_clock::now();
         for (int k = 0; k < int(seconds * 50); ++k) {
             std::array<int16_t, 960> pcm{};
@@ -64,7 +80,9 @@ public:
                 tap.poll();
                 return std::chrono::steady_clock::now() >= start + k * 20ms;
             });
+            if (more && !more()) return k + 1;
         }
+        return int(seconds * 50);
     }
 
 private:
