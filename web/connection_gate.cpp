@@ -21,6 +21,7 @@ void ConnectionGate::release(uint32_t address) {
     if (it == perAddress_.end()) return;
     if (--it->second == 0) perAddress_.erase(it);
     --total_;
+    ++released_;
 }
 
 int ConnectionGate::takeRefused() {

@@ -19,6 +19,8 @@ public:
     void release(uint32_t address);
 
     int open() const { return total_; }
+    // Connections released since the gateway started.
+    uint64_t released() const { return released_; }
     // The refusals since the last call.
     int takeRefused();
 
@@ -26,4 +28,5 @@ private:
     std::unordered_map<uint32_t, int> perAddress_;
     int total_ = 0;
     int refused_ = 0;
+    uint64_t released_ = 0;
 };

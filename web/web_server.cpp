@@ -4,6 +4,8 @@
 #include <QRandomGenerator>
 #include <QUrl>
 
+#include <malloc.h>
+
 #include <charconv>
 #include <cstdio>
 
@@ -19,6 +21,7 @@
 namespace {
 
 constexpr int kRefusalLingerMs = 5000;
+constexpr int kTrimMs = 10000;
 
 // A POST session whose page has sent nothing for this long is gone.
 constexpr qint64 kPostQuietMs = 5000;
@@ -54,6 +57,9 @@ WebServer::WebServer(GatewayCore& core, QString computerName, QStringList ownHos
     refusalReport_.setSingleShot(true);
     refusalReport_.setInterval(kRefusalReportMs);
     connect(&refusalReport_, &QTimer::timeout, this, &WebServer::reportRefusals);
+    trim_.setInterval(kTrimMs);
+    connect(&trim_, &QTimer::timeout, this, &WebServer::returnFreedMemory);
+    trim_.start();
     postSweep_.setInterval(1000);
     connect(&postSweep_, &QTimer::timeout, this, &WebServer::forgetQuietPostPeers);
     postSweep_.start();
@@ -108,6 +114,15 @@ void WebServer::accept(qintptr descriptor) {
     }
     incoming->setParent(this);
     incoming.release()->start(*this, new GateSlot(gate_, address));
+}
+
+// A burst of connections (each TLS handshake takes some tens of kilobytes)
+// leaves the heap with free pages that glibc keeps; give them back once the
+// burst is over, so a scan does not raise the gateway's footprint for good.
+void WebServer::returnFreedMemory() {
+    if (gate_->released() == releasedAtTrim_) return;
+    releasedAtTrim_ = gate_->released();
+    malloc_trim(0);
 }
 
 // The first refusal is told at once, later ones a minute after the last line.

@@ -52,6 +52,7 @@ public:
 private:
     void accept(qintptr descriptor);
     void reportRefusals();
+    void returnFreedMemory();
     bool fromOwnPage(const HttpRequest& request) const;
     void answerPost(const HttpRequest& request, const QByteArray& body, HttpConnection& connection);
     void openPostSession(const QByteArray& body, HttpConnection& connection);
@@ -63,6 +64,8 @@ private:
     QStringList ownHosts_;
     std::shared_ptr<ConnectionGate> gate_ = std::make_shared<ConnectionGate>();
     QTimer refusalReport_;
+    QTimer trim_;
+    uint64_t releasedAtTrim_ = 0;
     CertificateStore* certificates_ = nullptr;
     quint16 port_ = 0;
     TcpListener listener_;

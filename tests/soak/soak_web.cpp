@@ -18,6 +18,7 @@
 
 #include "audio_analysis.h"
 #include "engine_process.h"
+#include "gateway_process.h"
 #include "net_client.h"
 #include "sonvale_protocol.h"
 #include "web_page.h"
@@ -46,12 +47,6 @@ std::string loopback(int host) {
 }
 
 // The one place that says how the gateway gets the engine's PIN.
-std::unique_ptr<ChildProcess> launchGateway() {
-    auto gateway = std::make_unique<ChildProcess>(SONVALE_WEB_PATH, std::vector<std::string>{"--pin", kPin});
-    if (!gateway->waitForLine("https://127.0.0.1:47812/#pin=" + kPin, 30s)) return nullptr;
-    return gateway;
-}
-
 struct Usage {
     long rssKb = 0;
     long fds = 0;
@@ -463,7 +458,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dataHome;  // the gateway's certificate
     setenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()).constData(), 1);
     EngineProcess engine(EngineProcess::withPin(kPin));
-    std::unique_ptr<ChildProcess> gateway = launchGateway();
+    std::unique_ptr<ChildProcess> gateway = startGateway(kPin);
     if (!engine.waitReady() || !gateway) return 1;
     const pid_t pid = gateway->pid();
     StreamingPhone first("first");
@@ -495,6 +490,7 @@ int main(int argc, char** argv) {
     });
     StreamingPhone fresh("fresh");  // once the first stopped and the pinger is gone
     const bool freshStreams = fresh.waitPaired();
+    std::this_thread::sleep_for(2s);  // as for the first: its stream has reached the engine
     run.attack("9. wrong PINs from 20 addresses", fresh, pinGuessing);
     fresh.stop();
     run.measureGaps(fresh);
