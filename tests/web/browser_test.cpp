@@ -9,6 +9,7 @@
 #include <cmath>
 #include <filesystem>
 #include <iostream>
+#include <ostream>
 #include <regex>
 
 #include "gateway_process.h"
@@ -28,6 +29,9 @@ struct Engine {
     double hz;
     double peak;
 };
+
+// Names the engine in gtest's and ctest's test names, rather than its bytes.
+void PrintTo(const Engine& engine, std::ostream* out) { *out << engine.name; }
 
 std::optional<long> field(const std::string& text, const std::string& name) {
     std::smatch m;

@@ -87,6 +87,10 @@ for (const input of document.querySelectorAll('input[name=latency]')) {
 }
 document.addEventListener('visibilitychange', () => (document.hidden ? session.hidden() : session.visible()));
 if (!link.get('pin')) $('pin-form').hidden = false;
+// Start is live, and the page idle, only once its logic is wired: a tap
+// while the modules still load would be lost.
+$('start').disabled = false;
+render({ state: session.state });
 fetch('/name')
   .then((r) => r.text())
   .then((name) => name && ($('computer').textContent = name))
