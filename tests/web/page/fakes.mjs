@@ -33,10 +33,6 @@ class Clock {
   }
 }
 
-function track() {
-  return { readyState: 'live', muted: false, stop() { this.readyState = 'ended'; } };
-}
-
 export const bytesOf = (type, code, text = '') =>
   message(type, new Uint8Array([...(code === undefined ? [] : [code]), ...new TextEncoder().encode(text)]));
 export const welcome = message(T.welcome, new TextEncoder().encode('Desk'));
@@ -44,7 +40,7 @@ export const welcome = message(T.welcome, new TextEncoder().encode('Desk'));
 export function phone(over = {}, store = new Map()) {
   const w = { sockets: [], posts: [], tracks: [], contexts: [], views: [], locks: [], clock: new Clock(), store };
   w.mic = async () => {
-    const t = track();
+    const t = { readyState: 'live', muted: false, stop() { this.readyState = 'ended'; } };
     w.tracks.push(t);
     return { getTracks: () => [t], getAudioTracks: () => [t] };
   };
@@ -89,16 +85,9 @@ export function phone(over = {}, store = new Map()) {
     },
     mediaDevices: { getUserMedia: () => w.mic() },
     secure: true,
-    wakeLock: {
-      request: async () => {
-        const lock = { released: false, release: async () => (lock.released = true) };
-        w.locks.push(lock);
-        return lock;
-      },
-    },
+    wakeLock: { request: async () => w.locks[w.locks.push({ release() { this.released = true; } }) - 1] },
     storage: { getItem: (k) => store.get(k) ?? null, setItem: (k, v) => store.set(k, v) },
     random: (n) => crypto.getRandomValues(new Uint8Array(n)),
-    host: 'phone.test',
     setTimeout: w.clock.setTimeout,
     clearTimeout: w.clock.clear,
     setInterval: w.clock.setInterval,
