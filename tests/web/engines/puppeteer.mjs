@@ -12,31 +12,20 @@ const chromiumArgs = (wav) => [
   '--use-fake-ui-for-media-stream', '--use-fake-device-for-media-stream', `--use-file-for-fake-audio-capture=${wav}`,
   '--autoplay-policy=no-user-gesture-required'];
 
-// Firefox's fake microphone is a sine at this frequency, peak 0.1.
+// Firefox's fake microphone is a sine at this frequency, peak 0.1; nothing in
+// the background reaches for the network.
+const off = (...names) => Object.fromEntries(names.map((name) => [name, false]));
 const firefoxPrefs = {
-  'media.navigator.streams.fake': true,
-  'media.navigator.permission.disabled': true,
-  'media.navigator.audio.fake_frequency': 1000,
-  'media.autoplay.default': 0,
-  'network.captive-portal-service.enabled': false,
-  'network.connectivity-service.enabled': false,
-  'network.dns.disablePrefetch': true,
-  'network.prefetch-next': false,
-  'network.http.speculative-parallel-limit': 0,
-  'app.update.enabled': false,
-  'app.update.auto': false,
-  'toolkit.telemetry.enabled': false,
-  'datareporting.healthreport.uploadEnabled': false,
-  'datareporting.policy.dataSubmissionEnabled': false,
-  'services.settings.server': 'http://127.0.0.1:9/',
-  'browser.safebrowsing.provider.mozilla.updateURL': '',
+  'media.navigator.streams.fake': true, 'media.navigator.permission.disabled': true,
+  'media.navigator.audio.fake_frequency': 1000, 'media.autoplay.default': 0, 'network.dns.disablePrefetch': true,
+  'network.http.speculative-parallel-limit': 0, 'services.settings.server': 'http://127.0.0.1:9/',
+  'media.gmp-manager.url': 'http://127.0.0.1:9/', 'browser.safebrowsing.provider.mozilla.updateURL': '',
   'browser.region.network.url': '',
-  'browser.region.update.enabled': false,
-  'media.gmp-manager.url': 'http://127.0.0.1:9/',
-  'extensions.getAddons.cache.enabled': false,
-  'extensions.update.enabled': false,
-  'browser.topsites.contile.enabled': false,
-  'browser.newtabpage.activity-stream.feeds.snippets': false,
+  ...off('network.captive-portal-service.enabled', 'network.connectivity-service.enabled', 'network.prefetch-next',
+         'app.update.enabled', 'app.update.auto', 'toolkit.telemetry.enabled', 'browser.region.update.enabled',
+         'datareporting.healthreport.uploadEnabled', 'datareporting.policy.dataSubmissionEnabled',
+         'extensions.getAddons.cache.enabled', 'extensions.update.enabled', 'browser.topsites.contile.enabled',
+         'browser.newtabpage.activity-stream.feeds.snippets'),
 };
 
 export async function launch(kind, { wav }) {
