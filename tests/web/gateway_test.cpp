@@ -1,16 +1,64 @@
 // The real gateway and the real engine in the sandbox, met by a scripted page
 // on a WebSocket over TLS.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
+#include "audio_analysis.h"
+#include "engine_process.h"
+#include "gateway_process.h"
 #include "net_client.h"
+#include "ring_tap.h"
 #include "tls_client.h"
-#include "web_fixture.h"
 #include "web_page.h"
 
 namespace testsupport {
 namespace {
+
+const std::string kPin = "4711";
+
+// The tone at 1 kHz and the given RMS (within 1.5 dB), from frame from on,
+// without a quiet 10 ms anywhere.
+void expectTone(const std::vector<float>& x, size_t from, double wantedRms) {
+    const size_t count = x.size() / 2;
+    ASSERT_GT(count, from + 48000) << "too little audio in the ring";
+    EXPECT_NEAR(frequency(x, 0, from, count - from), 1000.0, 5.0);
+    EXPECT_NEAR(20 * std::log10(rms(x, 0, from, count - from) / wantedRms), 0.0, 1.5);
+    EXPECT_EQ(longestQuiet(x, 0, from, count, 0.02f).length, 0u) << "a hole in the tone";
+}
+
+class WebGateway : public ::testing::Test {
+protected:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "web_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+        setenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()).constData(), 1);
+        engine = std::make_unique<EngineProcess>(EngineProcess::withPin(kPin));
+        ASSERT_TRUE(engine->waitReady());
+        gateway = startGateway(kPin);
+        ASSERT_TRUE(gateway) << "the gateway did not start";
+    }
+    // The gateway ends cleanly: under the sanitizers a leak or a finding on its way
+    // out makes the exit status nonzero.
+    void TearDown() override {
+        if (!gateway) return;
+        gateway->signal(SIGTERM);
+        EXPECT_EQ(gateway->waitForExit(30s), 0) << gateway->err();
+    }
+
+    QTemporaryDir dataHome;  // the gateway's certificate
+    std::unique_ptr<EngineProcess> engine;
+    std::unique_ptr<ChildProcess> gateway;
+    RingTap tap;
+};
 
 size_t openDescriptors(pid_t pid) {
     const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
@@ -26,6 +74,7 @@ long residentKiB(pid_t pid) {
 }
 
 TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
+    EXPECT_FALSE(Page("https://evil.example").opened()) << "another site's page was let in";
     Page page;
     ASSERT_TRUE(page.opened());
     page.hello(kPin);
@@ -71,18 +120,9 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
               std::make_pair(uint8_t(kError), QByteArray("\x08No sound arrived for 5 seconds, so the "
                                                          "computer ended the stream. Tap Start to go on.")));
     EXPECT_TRUE(again.closed());
-}
-
-TEST_F(WebGateway, RefusesAnotherSitesPageAndAWrongPin) {
-    EXPECT_FALSE(Page("https://evil.example").opened());
-
-    Page guess;
-    ASSERT_TRUE(guess.opened());
-    guess.hello("0000");
-    EXPECT_EQ(
-        guess.next(),
-        std::make_pair(uint8_t(kError), QByteArray("\x01Wrong PIN. Check the PIN shown on the computer.")));
-    EXPECT_TRUE(guess.closed());
+    // What the app follows: the last event says the stream stopped.
+    EXPECT_TRUE(
+        waitFor([&] { return gateway->outLines().back().find("stream-stopped") != std::string::npos; }));
 }
 
 // Scans, abandoned handshakes, plain http://, a client that never reads and a
@@ -139,7 +179,6 @@ TEST_F(WebGateway, TheAcceptPathHolds) {
     for (auto& member : crowd)
         EXPECT_EQ(member->socket().state(), QAbstractSocket::ConnectedState);
     EXPECT_TRUE(TlsClient("127.0.0.2").get("/").startsWith("HTTP/1.1 200 OK"));
-    EXPECT_NE(gateway->err().find("refused"), std::string::npos);
 
     crowd.clear();
     fresh.socket().abort();
