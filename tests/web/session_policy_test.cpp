@@ -1,7 +1,14 @@
-// The gateway's session rules as scripts of what pages do and when.
+// The gateway's session rules as scripts of what pages do and when. A step is
+// "MS WHAT [WHO] [TEXT]" and is paired with what came of it:
+//   attach a@1        page a connects from address 1
+//   hello a@1 PIN/ID  page a connects from address 1 and says hello: "welcome" or the refusal
+//   ping a, audio a   "taken" or "dropped"
+//   guess N[@A]       N new pages try a wrong PIN from address A, else five from each; each outcome once
+//   expire            each page ended, with its error; "resumed" when pairing resumes
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,65 +16,40 @@
 
 namespace {
 
-using Error = PageMessage::ErrorCode;
-using std::chrono::milliseconds;
-
-enum class Do {
-    Attach,  // at address
-    Hello,   // a new session at address says text: "PIN/page id"
-    Ping,
-    Audio,
-    Guess,  // text: how many new sessions try a wrong PIN, from address or else five from each
-    Expire,
-};
-
-struct Step {
-    int64_t ms;
-    Do what;
-    char session = 0;
-    uint32_t address = 0;
-    std::string text{};
-    std::string want{};  // what came of it, as Script::run says it
-};
-
 const char* const kErrorNames[] = {"",        "WrongPin",      "Throttled", "Busy",    "Confused",
                                    "NoHello", "EngineRefused", "Silent",    "NoSound", "PairingPaused"};
 
 class Script {
 public:
-    std::string run(const Step& step) {
-        const auto now = SessionPolicy::TimePoint{} + milliseconds(step.ms);
-        switch (step.what) {
-            case Do::Attach:
-                ids_[step.session] = policy_.attach(step.address, now);
-                return "";
-            case Do::Hello:
-                ids_[step.session] = policy_.attach(step.address, now);
-                return hello(ids_[step.session], step.text, now);
-            case Do::Ping:
-            case Do::Audio: {
-                const auto type = step.what == Do::Ping ? PageMessage::Type::Ping : PageMessage::Type::Audio;
-                return policy_.take(ids_.at(step.session), type, now) ? "taken" : "dropped";
-            }
-            case Do::Guess: {
-                std::string out;  // each outcome once
-                for (int i = 0; i < std::stoi(step.text); ++i, ++guesses_) {
-                    const auto id =
-                        policy_.attach(step.address ? step.address : 1000 + uint32_t(guesses_ / 5), now);
-                    const std::string outcome = hello(id, "0000/", now);
-                    if (out.find(outcome + ";") == std::string::npos) out += outcome + ";";
-                }
-                return out;
-            }
-            case Do::Expire: {
-                std::string out;
-                const SessionPolicy::Expiry expiry = policy_.expire(now);
-                for (const auto& [id, error] : expiry.ended)
-                    out += label(id) + " " + kErrorNames[int(error)] + ";";
-                return out + (expiry.pairingResumed ? "resumed" : "");
-            }
+    std::string run(const std::string& step) {
+        std::istringstream in(step);
+        int64_t ms = 0;
+        std::string what, who, text;
+        in >> ms >> what >> who >> text;
+        const auto now = SessionPolicy::TimePoint{} + std::chrono::milliseconds(ms);
+        const size_t at = who.find('@');
+        const uint32_t address = at == std::string::npos ? 0 : uint32_t(std::stoul(who.substr(at + 1)));
+        if (what == "attach" || what == "hello") {
+            ids_[who[0]] = policy_.attach(address, now);
+            return what == "hello" ? hello(ids_[who[0]], text, now) : "";
         }
-        return "?";
+        if (what == "ping" || what == "audio") {
+            const auto type = what == "ping" ? PageMessage::Type::Ping : PageMessage::Type::Audio;
+            return policy_.take(ids_.at(who[0]), type, now) ? "taken" : "dropped";
+        }
+        std::string out;
+        if (what == "guess") {
+            for (int i = 0; i < std::stoi(who); ++i, ++guesses_) {
+                const auto id = policy_.attach(address ? address : 1000 + uint32_t(guesses_ / 5), now);
+                const std::string outcome = hello(id, "0000/", now);
+                if (out.find(outcome + ";") == std::string::npos) out += outcome + ";";
+            }
+            return out;
+        }
+        const SessionPolicy::Expiry expiry = policy_.expire(now);
+        for (const auto& [id, error] : expiry.ended)
+            out += label(id) + " " + kErrorNames[int(error)] + ";";
+        return out + (expiry.pairingResumed ? "resumed" : "");
     }
 
 private:
@@ -93,58 +75,54 @@ private:
     int guesses_ = 0;
 };
 
-struct Case {
-    const char* name;
-    std::vector<Step> steps;
-};
+using Steps = std::vector<std::pair<std::string, std::string>>;
 
 TEST(SessionPolicy, HoldsThePagesToItsRules) {
-    constexpr int64_t kMinute = 60000;
-    const Case cases[] = {
+    const std::pair<const char*, Steps> cases[] = {
         {"the hello deadline counts from attach, and pings before the hello are not answered",
-         {{0, Do::Attach, 'a', 1},
-          {3000, Do::Ping, 'a', 0, "", "dropped"},
-          {9000, Do::Ping, 'a', 0, "", "dropped"},
-          {9999, Do::Expire, 0, 0, "", ""},
-          {10000, Do::Expire, 0, 0, "", "a NoHello;"}}},
+         {{"0 attach a@1", ""},
+          {"3000 ping a", "dropped"},
+          {"9000 ping a", "dropped"},
+          {"9999 expire", ""},
+          {"10000 expire", "a NoHello;"}}},
         {"a stream that only pings for 5 s loses its slot to another page",
-         {{0, Do::Hello, 'a', 1, "4711/pa", "welcome"},
-          {1000, Do::Audio, 'a', 0, "", "taken"},
-          {2000, Do::Hello, 'b', 2, "4711/pb", "Busy"},
-          {4000, Do::Ping, 'a', 0, "", "taken"},
-          {5999, Do::Expire, 0, 0, "", ""},
-          {6000, Do::Expire, 0, 0, "", "a NoSound;"},
-          {6000, Do::Audio, 'a', 0, "", "dropped"},
-          {6000, Do::Hello, 'c', 2, "4711/pb", "welcome"}}},
+         {{"0 hello a@1 4711/pa", "welcome"},
+          {"1000 audio a", "taken"},
+          {"2000 hello b@2 4711/pb", "Busy"},
+          {"4000 ping a", "taken"},
+          {"5999 expire", ""},
+          {"6000 expire", "a NoSound;"},
+          {"6000 audio a", "dropped"},
+          {"6000 hello c@2 4711/pb", "welcome"}}},
         {"the same page id takes its stream back",
-         {{0, Do::Hello, 'a', 1, "4711/pa", "welcome"},
-          {1000, Do::Hello, 'b', 1, "4711/pa", "welcome, replaces a"},
-          {1000, Do::Audio, 'a', 0, "", "dropped"},
-          {1000, Do::Audio, 'b', 0, "", "taken"}}},
+         {{"0 hello a@1 4711/pa", "welcome"},
+          {"1000 hello b@1 4711/pa", "welcome, replaces a"},
+          {"1000 audio a", "dropped"},
+          {"1000 audio b", "taken"}}},
         {"five wrong PINs from an address block it, and only it",
-         {{0, Do::Guess, 0, 7, "5", "WrongPin;"},
-          {1000, Do::Hello, 'a', 7, "4711/pa", "Throttled"},
-          {1000, Do::Hello, 'b', 8, "4711/pb", "welcome"}}},
+         {{"0 guess 5@7", "WrongPin;"},
+          {"1000 hello a@7 4711/pa", "Throttled"},
+          {"1000 hello b@8 4711/pb", "welcome"}}},
         {"thirty wrong PINs from the network pause pairing for ten minutes, but not the stream",
-         {{0, Do::Hello, 's', 1, "4711/ps", "welcome"},
-          {1000, Do::Guess, 0, 0, "29", "WrongPin;"},
-          {2000, Do::Guess, 0, 0, "1", "WrongPin, paused;"},
-          {3000, Do::Hello, 'b', 50, "4711/pb", "PairingPaused"},
-          {3000, Do::Audio, 's', 0, "", "taken"},
-          {4000, Do::Hello, 'c', 1, "4711/ps", "welcome, replaces s"},
-          {2000 + 10 * kMinute - 1, Do::Expire, 0, 0, "", "c NoSound;"},
-          {2000 + 10 * kMinute - 1, Do::Hello, 'd', 51, "4711/pd", "PairingPaused"},
-          {2000 + 10 * kMinute, Do::Expire, 0, 0, "", "resumed"},
-          {2000 + 10 * kMinute, Do::Hello, 'e', 52, "4711/pe", "welcome"}}},
+         {{"0 hello s@1 4711/ps", "welcome"},
+          {"1000 guess 29", "WrongPin;"},
+          {"2000 guess 1", "WrongPin, paused;"},
+          {"3000 hello b@50 4711/pb", "PairingPaused"},
+          {"3000 audio s", "taken"},
+          {"4000 hello c@1 4711/ps", "welcome, replaces s"},
+          {"601999 expire", "c NoSound;"},
+          {"601999 hello d@51 4711/pd", "PairingPaused"},
+          {"602000 expire", "resumed"},
+          {"602000 hello e@52 4711/pe", "welcome"}}},
         {"thirty wrong PINs over more than ten minutes do not pause",
-         {{0, Do::Guess, 0, 0, "29", "WrongPin;"},
-          {10 * kMinute, Do::Guess, 0, 0, "1", "WrongPin;"},
-          {10 * kMinute, Do::Hello, 'a', 1, "4711/pa", "welcome"}}},
+         {{"0 guess 29", "WrongPin;"},
+          {"600000 guess 1", "WrongPin;"},
+          {"600000 hello a@1 4711/pa", "welcome"}}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, steps] : cases) {
         Script script;
-        for (size_t i = 0; i < c.steps.size(); ++i)
-            EXPECT_EQ(script.run(c.steps[i]), c.steps[i].want) << c.name << ", step " << i;
+        for (size_t i = 0; i < steps.size(); ++i)
+            EXPECT_EQ(script.run(steps[i].first), steps[i].second) << name << ", step " << i;
     }
 }
 
