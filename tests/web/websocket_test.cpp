@@ -4,6 +4,11 @@
 #include "ws_frame.h"
 #include "ws_handshake.h"
 
+// Beside WsEvent, so the standard library's comparisons find it.
+static bool operator==(const WsEvent& a, const WsEvent& b) {
+    return a.kind == b.kind && a.payload == b.payload && a.code == b.code;
+}
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -37,10 +42,6 @@ struct Case {
     Bytes input;
     std::vector<WsEvent> events;
 };
-
-bool operator==(const WsEvent& a, const WsEvent& b) {
-    return a.kind == b.kind && a.payload == b.payload && a.code == b.code;
-}
 
 TEST(WsFrameReader, ReadsMessagesAndRefusesEachBrokenRuleWithItsCode) {
     const Bytes fragment(2048, 7);
