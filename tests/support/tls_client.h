@@ -29,10 +29,14 @@ public:
         return socket_.isEncrypted();
     }
     void send(const QByteArray& bytes) { socket_.write(bytes); }
-    // The whole answer (head and a Content-Length body), empty when none came.
     QByteArray get(const QByteArray& path, std::chrono::milliseconds timeout = 20s) {
         received_.clear();
         send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:47812\r\n\r\n");
+        return answer(timeout);
+    }
+    // All received once it holds a whole answer (head and a Content-Length
+    // body) or the server closed; empty when nothing came.
+    QByteArray answer(std::chrono::milliseconds timeout = 20s) {
         pumpUntil(
             [&] {
                 const qsizetype end = received_.indexOf("\r\n\r\n");
