@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "wait.h"
 
 namespace testsupport {
@@ -99,7 +101,8 @@ std::optional<std::string> TcpClient::readLine(std::chrono::milliseconds timeout
 }
 
 bool TcpClient::closedByPeer(std::chrono::milliseconds timeout) {
-    return waitFor([&] { return receive(20) < 0; }, timeout);
+    const int step = static_cast<int>(std::min<long>(20, timeout.count()));  // 0: one look, no wait
+    return waitFor([&] { return receive(step) < 0; }, timeout);
 }
 
 void TcpClient::reset() {

@@ -25,7 +25,8 @@ public:
     bool send(const std::string& bytes);
     // The next line without its LF; nullopt on timeout or close.
     std::optional<std::string> readLine(std::chrono::milliseconds timeout);
-    // True when the server closed the connection within timeout (EOF or reset).
+    // True when the server closed the connection within timeout (EOF or reset);
+    // a timeout of 0 looks once without waiting.
     bool closedByPeer(std::chrono::milliseconds timeout);
     // Closes with an RST instead of a FIN.
     void reset();

@@ -28,13 +28,24 @@ public:
         return socket_.isEncrypted();
     }
     void send(const QByteArray& bytes) { socket_.write(bytes); }
-    // The answer's status line and what came with it; empty when none came.
-    QByteArray get(const QByteArray& path) {
+    QByteArray get(const QByteArray& path, std::chrono::milliseconds timeout = 20s) {
         received_.clear();
         send("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:47812\r\n\r\n");
-        pumpUntil([&] {
-            return received_.contains("\r\n") || socket_.state() == QAbstractSocket::UnconnectedState;
-        });
+        return answer(timeout);
+    }
+    // All received once it holds a whole answer (head and a Content-Length
+    // body) or the server closed; empty when nothing came.
+    QByteArray answer(std::chrono::milliseconds timeout = 20s) {
+        pumpUntil(
+            [&] {
+                const qsizetype end = received_.indexOf("\r\n\r\n");
+                if (end < 0) return socket_.state() == QAbstractSocket::UnconnectedState;
+                const qsizetype at = received_.toLower().indexOf("content-length:");
+                const qsizetype length =
+                    at < 0 ? 0 : received_.mid(at + 15, end - at - 15).split('\r')[0].trimmed().toLongLong();
+                return received_.size() >= end + 4 + length;
+            },
+            timeout);
         return std::exchange(received_, {});
     }
     // Whether the server ended the connection; received() then holds all it sent.
