@@ -22,9 +22,10 @@ public:
         socket_.bind(QHostAddress(from));
         socket_.connectToHostEncrypted("127.0.0.1", 47812);
     }
-    bool encrypted() {
+    bool encrypted(std::chrono::milliseconds timeout = 20s) {
         pumpUntil(
-            [&] { return socket_.isEncrypted() || socket_.state() == QAbstractSocket::UnconnectedState; });
+            [&] { return socket_.isEncrypted() || socket_.state() == QAbstractSocket::UnconnectedState; },
+            timeout);
         return socket_.isEncrypted();
     }
     void send(const QByteArray& bytes) { socket_.write(bytes); }
