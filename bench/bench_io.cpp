@@ -1,20 +1,12 @@
 #include "bench_io.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <opus.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cmath>
-#include <numbers>
 #include <thread>
-
-#include "audio_packet.h"
 
 namespace benchio {
 
@@ -34,79 +26,6 @@ int msLeft(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 }  // namespace
-
-Child::Child(const std::string& program, const std::vector<std::string>& args, const std::string& input) {
-    int out[2];
-    int in[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    if (pipe2(in, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
-        return;
-    }
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(out[1], 2);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    // The read end is still open here: the write never raises SIGPIPE.
-    [[maybe_unused]] const ssize_t written = write(in[1], input.data(), input.size());
-    close(in[0]);
-    close(in[1]);
-    close(out[1]);
-    fd_ = out[0];
-}
-
-Child::~Child() {
-    if (pid_ > 0 && !status_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    if (fd_ >= 0) close(fd_);
-}
-
-bool Child::pump(int timeoutMs) {
-    if (fd_ < 0) return false;
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0) return true;
-    char buf[4096];
-    const ssize_t n = read(fd_, buf, sizeof buf);
-    if (n > 0) {
-        output_.append(buf, static_cast<size_t>(n));
-        return true;
-    }
-    close(fd_);
-    fd_ = -1;
-    return false;
-}
-
-void Child::signal(int sig) {
-    if (pid_ > 0 && !status_) kill(pid_, sig);
-}
-
-std::optional<int> Child::waitForExit(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!status_) {
-        int raw = 0;
-        if (waitpid(pid_, &raw, WNOHANG) == pid_) {
-            status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        } else if (Clock::now() >= deadline) {
-            return std::nullopt;
-        } else if (!pump(5)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-    while (pump(100)) {
-    }
-    return status_;
-}
 
 LineSocket::~LineSocket() {
     if (fd_ >= 0) close(fd_);
@@ -167,38 +86,6 @@ bool DatagramSender::send(const Bytes& datagram) {
     const sockaddr_in addr = loopback(port_);
     return ::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&addr),
                     sizeof addr) == static_cast<ssize_t>(datagram.size());
-}
-
-std::vector<Bytes> encodeTone(int count) {
-    constexpr int kRate = 48000;
-    constexpr int kFrames = 960;
-    int error = 0;
-    OpusEncoder* enc = opus_encoder_create(kRate, 2, OPUS_APPLICATION_AUDIO, &error);
-    opus_encoder_ctl(enc, OPUS_SET_BITRATE(96000));
-    std::vector<Bytes> packets;
-    std::vector<float> pcm(2 * kFrames);
-    for (int p = 0; p < count; ++p) {
-        for (size_t i = 0; i < kFrames; ++i) {
-            const double t = static_cast<double>(static_cast<size_t>(p) * kFrames + i) / kRate;
-            pcm[2 * i] = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 440 * t));
-            pcm[2 * i + 1] = 0.5f * static_cast<float>(std::sin(2 * std::numbers::pi * 660 * t));
-        }
-        Bytes out(1500);
-        const int n =
-            opus_encode_float(enc, pcm.data(), kFrames, out.data(), static_cast<opus_int32>(out.size()));
-        out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-        packets.push_back(std::move(out));
-    }
-    opus_encoder_destroy(enc);
-    return packets;
-}
-
-Bytes datagram(uint32_t sequence, const Bytes& payload) {
-    AudioPacketHeader h{};
-    h.magic = AudioPacket::kMagic;
-    h.sequence = sequence;
-    h.payloadLength = static_cast<uint16_t>(payload.size());
-    return AudioPacket::encode(h, payload.data(), payload.size());
 }
 
 }  // namespace benchio

@@ -4,6 +4,7 @@
 
 #include "audio_packet.h"
 #include "bench_io.h"
+#include "tone_packets.h"
 
 namespace {
 constexpr size_t kSequenceOffset = offsetof(AudioPacketHeader, sequence);
@@ -11,7 +12,7 @@ constexpr size_t kSequenceOffset = offsetof(AudioPacketHeader, sequence);
 
 DatagramStream::DatagramStream(const PacketSet& packets, uint16_t port) : sender_(port) {
     for (const PacketSet::Payload& payload : packets.payloads())
-        datagrams_.push_back(benchio::datagram(0, payload));
+        datagrams_.push_back(devkit::makeDatagram(0, payload));
 }
 
 bool DatagramStream::sendNext() {

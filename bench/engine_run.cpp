@@ -23,12 +23,12 @@ bool EngineRun::start(const std::string& enginePath, const std::string& pin, int
                       std::string& error) {
     std::vector<std::string> args;
     if (!pin.empty()) args = {"--pin", pin};
-    process_ = std::make_unique<benchio::Child>(enginePath, args);
+    process_ = std::make_unique<devkit::ChildProcess>(enginePath, args, std::string());
     // The control port listens once the audio port is bound and the ring exists.
     benchio::LineSocket probe;
     if (process_->pid() <= 0 || !probe.connect(kControlPort, 10s)) {
         process_->waitForExit(1s);
-        error = "the engine did not start: " + process_->output();
+        error = "the engine did not start: " + process_->out() + process_->err();
         return false;
     }
     if (!ring_.open(svring::Ring::Access::look)) {

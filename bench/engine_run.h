@@ -10,6 +10,7 @@
 
 #include "bench_io.h"
 #include "sonvale_protocol.h"
+#include "subprocess.h"
 #include "sv_ring.hpp"
 
 // One run of the real engine: the process, the ring it writes (watched through
@@ -47,7 +48,7 @@ public:
     std::optional<Exit> stop();
 
 private:
-    std::unique_ptr<benchio::Child> process_;
+    std::unique_ptr<devkit::ChildProcess> process_;
     std::vector<benchio::LineSocket> clients_;
     svring::Ring ring_;
 };

@@ -19,13 +19,14 @@
 #include "audio_packet.h"
 #include "bare_decoder.h"
 #include "bench_io.h"
+#include "control_line.h"
 #include "control_server.h"
 #include "jitter_buffer.h"
 #include "line_framer.h"
-#include "mode_rule.h"
 #include "monitor_rms.h"
 #include "packet_set.h"
 #include "sv_ring.h"
+#include "tone_packets.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ bool inSandbox() {
 std::vector<std::vector<uint8_t>> datagramsOf(const PacketSet& packets) {
     std::vector<std::vector<uint8_t>> datagrams;
     for (size_t i = 0; i < packets.size(); ++i)
-        datagrams.push_back(benchio::datagram(static_cast<uint32_t>(i), packets[i]));
+        datagrams.push_back(devkit::makeDatagram(static_cast<uint32_t>(i), packets[i]));
     return datagrams;
 }
 
@@ -180,8 +181,8 @@ void ringWrite(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(kPacketBytes));
 }
 
-// The writer's side is only its publication of writeIndex, so the reader always
-// finds a packet's worth of frames.
+// The writer fills the whole ring with the timer stopped, once every 50 reads,
+// so each read finds a packet's worth of frames.
 void ringRead(benchmark::State& state) {
     if (!inSandbox()) {
         state.SkipWithError("the ring benchmarks run only inside scripts/sandbox.sh");
@@ -190,12 +191,18 @@ void ringRead(benchmark::State& state) {
     Ring writer;
     SVRingHandle reader{-1, nullptr};
     SVRing_OpenReader(&reader);
-    auto* writeIndex = static_cast<uint64_t*>(writer.handle.base);
+    const std::vector<float> second(SVRING_FRAMES * kFrameFloats, 0.25f);
     std::vector<float> out(kFrames * kFrameFloats);
+    size_t unread = 0;
     for (auto _ : state) {
-        __atomic_store_n(writeIndex, __atomic_load_n(writeIndex, __ATOMIC_RELAXED) + kFrames,
-                         __ATOMIC_RELEASE);
+        if (unread < kFrames) {
+            state.PauseTiming();
+            SVRing_Write(&writer.handle, second.data(), SVRING_FRAMES - unread);
+            unread = SVRING_FRAMES;
+            state.ResumeTiming();
+        }
         benchmark::DoNotOptimize(SVRing_Read(&reader, out.data(), kFrames));
+        unread -= kFrames;
         benchmark::ClobberMemory();
     }
     SVRing_Close(&reader);
@@ -221,7 +228,7 @@ void controlDecide(benchmark::State& state) {
         const std::string& line = lines[i++ % lines.size()];
         const ControlServer::Action action = ControlServer::decide(line, "4711", true);
         benchmark::DoNotOptimize(action);
-        if (action == ControlServer::Action::Queue) benchmark::DoNotOptimize(parseModeLine(line));
+        if (action == ControlServer::Action::Queue) benchmark::DoNotOptimize(ControlLine::modeOf(line));
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -254,9 +261,9 @@ public:
             const int one = 1;
             setsockopt(client.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             server_.poll();
-            ok_ = ok_ && client.send("{\"t\":\"hello\",\"pin\":\"4711\"}\n");
+            ok_ = ok_ && client.send(ControlLine::hello("4711") + "\n");
             server_.poll();
-            ok_ = ok_ && client.readLine(std::chrono::seconds(2)) == "{\"t\":\"hello_ok\"}";
+            ok_ = ok_ && client.readLine(std::chrono::seconds(2)) == ControlLine::kHelloOk;
             clients_.push_back(std::move(client));
         }
     }
@@ -297,7 +304,7 @@ void controlLineDispatch(benchmark::State& state) {
         std::optional<std::string> got;
         while (!(got = rig.server().poll())) {
         }
-        benchmark::DoNotOptimize(parseModeLine(*got));
+        benchmark::DoNotOptimize(ControlLine::modeOf(*got));
     }
     state.SetItemsProcessed(state.iterations());
 }

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "bench_io.h"
+#include "tone_packets.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ std::optional<PacketSet> PacketSet::fromDump(const std::string& path, std::strin
 
 PacketSet PacketSet::encodedTone(int count) {
     PacketSet set;
-    set.payloads_ = benchio::encodeTone(count);
+    set.payloads_ = devkit::encodeTestSignal(count);
     set.origin_ = "440/660 Hz stereo tone encoded with libopus at 96 kbit/s (no sonvale-phone dump given)";
     return set;
 }

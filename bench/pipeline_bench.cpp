@@ -28,6 +28,7 @@
 #include "packet_set.h"
 #include "results.h"
 #include "stats.h"
+#include "subprocess.h"
 #include "timing.h"
 
 namespace {
@@ -484,9 +485,9 @@ void Bench::measureRssFloor() {
         return;
     }
     close(fd);
-    benchio::Child floor(SONVALE_RSS_FLOOR_PATH, {path});
+    devkit::ChildProcess floor(SONVALE_RSS_FLOOR_PATH, {path}, std::string());
     floor.waitForExit(std::chrono::seconds(10));
-    const std::string out = floor.output();
+    const std::string out = floor.out();
     unlink(path);
     results_.set("rss.floor_peak_kb", out.empty() ? -1.0 : std::atof(out.c_str()));
 }

@@ -34,6 +34,7 @@
 #include "bench_io.h"
 #include "sonvale_protocol.h"
 #include "stats.h"
+#include "subprocess.h"
 #include "timing.h"
 
 namespace {
@@ -233,15 +234,15 @@ int main(int argc, char** argv) {
     }
     setenv("XDG_DATA_HOME", "/dev/shm", 1);
     FakeEngine engine;
-    benchio::Child gateway(web, {}, std::string(kPin) + "\n");
+    devkit::ChildProcess gateway(web, {}, std::string(kPin) + "\n");
     const std::string link = std::string("https://127.0.0.1:47812/#pin=") + kPin;
     const auto deadline = Clock::now() + 30s;
     // Waiting for its exit reads its output meanwhile.
-    while (gateway.output().find(link) == std::string::npos && Clock::now() < deadline &&
+    while (gateway.out().find(link) == std::string::npos && Clock::now() < deadline &&
            !gateway.waitForExit(20ms)) {
     }
-    if (gateway.output().find(link) == std::string::npos) {
-        std::fprintf(stderr, "sonvale-web-bench: the gateway did not start\n%s", gateway.output().c_str());
+    if (gateway.out().find(link) == std::string::npos) {
+        std::fprintf(stderr, "sonvale-web-bench: the gateway did not start\n%s", gateway.err().c_str());
         return 1;
     }
     const Chunks chunks = makeChunks(seconds * 50);

@@ -9,18 +9,13 @@
 
 #include <cerrno>
 
+#include "control_line.h"
+
 namespace {
 
-constexpr std::string_view kPing = "\"t\":\"ping\"";
-constexpr std::string_view kHello = "\"t\":\"hello\"";
-constexpr std::string_view kPinKey = "\"pin\":";
-constexpr std::string_view kHelloOk = "{\"t\":\"hello_ok\"}\n";
-constexpr std::string_view kHelloErr = "{\"t\":\"hello_err\"}\n";
+const std::string kHelloOkLine = std::string(ControlLine::kHelloOk) + "\n";
+const std::string kHelloErrLine = std::string(ControlLine::kHelloErr) + "\n";
 constexpr size_t kChunk = 1024;
-
-bool contains(std::string_view haystack, std::string_view needle) {
-    return haystack.find(needle) != std::string_view::npos;
-}
 
 bool setNonBlocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);
@@ -179,9 +174,9 @@ void ControlServer::readClients(const Readiness& ready) {
 }
 
 ControlServer::Action ControlServer::decide(std::string_view line, std::string_view pin, bool authed) {
-    if (contains(line, kPing)) return Action::Echo;
-    if (contains(line, kHello))
-        return pin.empty() || checkHello(line, pin) ? Action::HelloOk : Action::HelloErr;
+    if (ControlLine::isPing(line)) return Action::Echo;
+    if (ControlLine::isHello(line))
+        return pin.empty() || ControlLine::helloCarries(line, pin) ? Action::HelloOk : Action::HelloErr;
     return pin.empty() || authed ? Action::Queue : Action::Drop;
 }
 
@@ -197,11 +192,11 @@ void ControlServer::dispatch(ClientSlot& slot, std::string&& line) {
             break;
         case Action::HelloOk:
             slot.authed = true;
-            writeToClient(slot.fd, kHelloOk);
+            writeToClient(slot.fd, kHelloOkLine);
             break;
         case Action::HelloErr:
             helloGuard_.recordFailure(slot.peer, clock_());
-            writeToClient(slot.fd, kHelloErr);
+            writeToClient(slot.fd, kHelloErrLine);
             closeSlot(slot);
             break;
         case Action::Queue:
@@ -217,19 +212,6 @@ bool ControlServer::enqueue(std::string&& line) {
     queue_[static_cast<size_t>(queueTail_)] = std::move(line);
     queueTail_ = (queueTail_ + 1) % kQueueSlots;
     return true;
-}
-
-bool ControlServer::checkHello(std::string_view line, std::string_view pin) {
-    if (pin.empty() || !contains(line, kHello)) return false;
-    size_t pos = line.find(kPinKey);
-    if (pos == std::string_view::npos) return false;
-    pos += kPinKey.size();
-    while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
-        ++pos;
-    if (pos >= line.size() || line[pos] != '"') return false;
-    const size_t close = line.find('"', pos + 1);
-    if (close == std::string_view::npos) return false;
-    return line.substr(pos + 1, close - pos - 1) == pin;
 }
 
 // Linux has no SO_NOSIGPIPE: MSG_NOSIGNAL keeps a peer that reset its connection

@@ -16,10 +16,12 @@
 // reads every client, answers ping and hello at once and hands back at most one
 // other admitted line.
 //
-// - Lines end with LF; one CR before it is dropped; empty lines are ignored.
+// - Lines (ControlLine) end with LF; one CR before it is dropped; empty lines
+//   are ignored.
 // - ping: echoed to the sender, authenticated or not.
-// - hello: checked against the PIN; a failure answers hello_err and closes the
-//   connection, even one that was authenticated before.
+// - hello: checked against the PIN (ControlLine::helloCarries); a failure
+//   answers hello_err and closes the connection, even one that was
+//   authenticated before.
 // - Any other line is queued (at most 63 wait; more are dropped) when there is no
 //   PIN or the connection is authenticated, otherwise dropped.
 // - At most 8 connections; a ninth is accepted and closed at once. A connection
@@ -61,11 +63,6 @@ public:
     bool admitsAudioFrom(uint32_t address) const;
     uint16_t boundPort() const { return port_; }
     int clientCount() const { return clientCount_; }
-
-    // True when line is a hello carrying pin as a quoted string after its first
-    // "pin": key (blanks and tabs allowed before the quote). Always false for an
-    // empty pin.
-    static bool checkHello(std::string_view line, std::string_view pin);
 
     // What one line asks of the server, before the guard against guessing:
     // a ping echo, a hello answered ok or err, a line to queue, or nothing.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio_packet.h"
+#include "control_line.h"
 #include "control_server.h"
 #include "jitter_buffer.h"
 #include "mode_rule.h"
@@ -59,7 +60,7 @@ struct RingAttachment {
 };
 
 void applyMode(const std::string& line, JitterBuffer& jitter) {
-    const std::optional<int> mode = parseModeLine(line);
+    const std::optional<int> mode = ControlLine::modeOf(line);
     if (!mode) return;
     const int target = jitterTargetForMode(*mode);
     jitter.configure(target);

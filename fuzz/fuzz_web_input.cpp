@@ -1,13 +1,13 @@
 // What a browser sends the web gateway: the HTTP request heads, the WebSocket
 // frames and the page's messages, with the properties every accepted input
-// must keep. The parsers are compiled in here so the target builds whether or
-// not the gateway is.
+// must keep. The gateway's parsers are compiled in here so the target builds
+// whether or not the gateway is; the page's messages come from the protocol.
 #include <cstdlib>
 #include <cstring>
 
 #include "../web/http_request.cpp"
-#include "../web/page_message.cpp"
 #include "../web/ws_frame.cpp"
+#include "page_message.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include <QHostAddress>
 
+#include "control_line.h"
 #include "sonvale_protocol.h"
 
 namespace {
@@ -14,8 +15,7 @@ EngineLink::EngineLink(QObject* parent) : QObject(parent), control_(this), audio
     retry_.setInterval(kRetryMs);
     ping_.setInterval(kPingMs);
     connect(&retry_, &QTimer::timeout, this, &EngineLink::connectNow);
-    connect(&ping_, &QTimer::timeout, this,
-            [this] { sendLine("{\"t\":\"ping\",\"id\":" + QByteArray::number(++pings_) + "}"); });
+    connect(&ping_, &QTimer::timeout, this, [this] { sendLine(ControlLine::ping(++pings_)); });
     connect(&control_, &QTcpSocket::connected, this, &EngineLink::onConnected);
     connect(&control_, &QTcpSocket::readyRead, this, &EngineLink::onReadyRead);
     connect(&control_, &QTcpSocket::disconnected, this, &EngineLink::onLost);
@@ -47,7 +47,7 @@ void EngineLink::connectNow() {
 }
 
 void EngineLink::onConnected() {
-    sendLine("{\"t\":\"hello\",\"pin\":\"" + pin_.toUtf8() + "\"}");
+    sendLine(ControlLine::hello(pin_.toStdString()));
 }
 
 void EngineLink::onReadyRead() {
@@ -55,11 +55,12 @@ void EngineLink::onReadyRead() {
     for (qsizetype end; (end = pending_.indexOf('\n')) >= 0;) {
         const QByteArray line = pending_.left(end).trimmed();
         pending_.remove(0, end + 1);
-        if (line == "{\"t\":\"hello_ok\"}") {
+        const ControlLine::Reply reply = ControlLine::reply(line.toStdString());
+        if (reply == ControlLine::Reply::HelloOk) {
             setState(State::Linked);
             setMode(mode_);
             ping_.start();
-        } else if (line == "{\"t\":\"hello_err\"}") {
+        } else if (reply == ControlLine::Reply::HelloErr) {
             setState(State::Refused);
             ping_.stop();
             control_.abort();
@@ -77,7 +78,7 @@ void EngineLink::onLost() {
 
 void EngineLink::setMode(int mode) {
     mode_ = mode;
-    if (state_ == State::Linked) sendLine("{\"t\":\"mode\",\"mode\":" + QByteArray::number(mode) + "}");
+    if (state_ == State::Linked) sendLine(ControlLine::mode(mode));
 }
 
 void EngineLink::sendDatagram(const std::vector<uint8_t>& datagram) {
@@ -86,8 +87,9 @@ void EngineLink::sendDatagram(const std::vector<uint8_t>& datagram) {
                          QHostAddress::LocalHost, sonvale::kAudioPort);
 }
 
-void EngineLink::sendLine(const QByteArray& line) {
-    if (control_.state() == QAbstractSocket::ConnectedState) control_.write(line + "\n");
+void EngineLink::sendLine(const std::string& line) {
+    if (control_.state() == QAbstractSocket::ConnectedState)
+        control_.write(QByteArray::fromStdString(line + "\n"));
 }
 
 void EngineLink::setState(State state) {

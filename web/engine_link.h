@@ -7,6 +7,7 @@
 #include <QUdpSocket>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The gateway's own way into the engine on this host while a browser streams:
@@ -38,7 +39,7 @@ private:
     void onReadyRead();
     void onLost();
     void setState(State state);
-    void sendLine(const QByteArray& line);
+    void sendLine(const std::string& line);
 
     QTcpSocket control_;
     QUdpSocket audio_;

@@ -1,23 +1,10 @@
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include "tone_packets.h"
 
 namespace testsupport {
-
-using Packet = std::vector<uint8_t>;
-
-// Real Opus packets and audio datagrams as a phone sends them.
-
-// Encodes count 20 ms packets of a known stereo signal (a tone per channel) with
-// the libopus encoder at 48 kHz.
-std::vector<Packet> encodeTestSignal(int count, double leftHz = 440.0, double rightHz = 660.0,
-                                     float amplitude = 0.5f);
-
-// One 40 ms packet (too long for a 960-frame limit).
-Packet encodeLongPacket();
-
-// Builds an audio datagram with the engine's header.
-std::vector<uint8_t> makeDatagram(uint32_t sequence, const Packet& payload);
-
+using devkit::encodeLongPacket;
+using devkit::encodeTestSignal;
+using devkit::makeDatagram;
+using devkit::Packet;
 }  // namespace testsupport

@@ -59,24 +59,6 @@ protected:
     std::vector<std::string> polled;
 };
 
-TEST(ControlServerHello, PinForms) {
-    const std::pair<const char*, bool> rows[] = {
-        {R"({"t":"hello","pin":"1234"})", true},
-        {"{\"t\":\"hello\",\"pin\": \t\"1234\"}", true},
-        {R"({"pin":"1234","t":"hello"})", true},
-        {R"({"t":"hello","pin":1234})", false},
-        {R"({"t":"hello","pin":" 1234"})", false},
-        {R"({"t":"hello","pin":"12345"})", false},
-        {R"({"t":"hello","pin":"1234)", false},
-        {R"({"t":"hello"})", false},
-        {R"({"t":"hello","pin":"0000","pin":"1234"})", false},  // the first key decides
-        {R"({"pin":"1234"})", false},
-    };
-    for (const auto& [line, ok] : rows)
-        EXPECT_EQ(ControlServer::checkHello(line, "1234"), ok) << line;
-    EXPECT_FALSE(ControlServer::checkHello(R"({"t":"hello","pin":""})", ""));
-}
-
 // Lines end with LF, one CR before it goes, empty lines vanish, whatever the
 // chunks; the limit counts unconsumed bytes after each chunk is added.
 TEST(LineFramer, CutsLinesAndLimitsUnconsumedInput) {

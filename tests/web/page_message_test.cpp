@@ -1,6 +1,10 @@
 // What the gateway accepts from a page, unit by unit.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <sstream>
+
 #include "page_message.h"
 #include "post_order.h"
 
@@ -28,6 +32,36 @@ Bytes operator+(Bytes a, const Bytes& b) {
     return a;
 }
 const Bytes pcm = unit(2, Bytes(1920));
+
+// The entries of `const NAME = { key: value, ... }` in the page's script.
+std::map<std::string, int> pageTable(const std::string& name) {
+    std::ifstream in(SONVALE_SOURCE_DIR "/web/page/session.js");
+    const std::string js{std::istreambuf_iterator<char>(in), {}};
+    const size_t open = js.find('{', js.find("const " + name + " = {"));
+    std::map<std::string, int> table;
+    std::istringstream entries(js.substr(open + 1, js.find('}', open) - open - 1));
+    for (std::string key, value; std::getline(entries, key, ':') && std::getline(entries, value, ',');)
+        table[key.substr(key.find_first_not_of(' '))] = std::stoi(value, nullptr, 0);
+    return table;
+}
+
+TEST(PageMessages, ThePagesScriptUsesTheGatewaysCodes) {
+    using namespace PageMessage;
+    const auto code = [](auto value) { return static_cast<int>(value); };
+    EXPECT_EQ(pageTable("T"), (std::map<std::string, int>{{"hello", code(Type::Hello)},
+                                                          {"audio", code(Type::Audio)},
+                                                          {"mode", code(Type::Mode)},
+                                                          {"stop", code(Type::Stop)},
+                                                          {"ping", code(Type::Ping)},
+                                                          {"welcome", code(Type::Welcome)},
+                                                          {"notice", code(Type::Notice)},
+                                                          {"error", code(Type::Error)},
+                                                          {"pong", code(Type::Pong)}}));
+    EXPECT_EQ(pageTable("ERROR"), (std::map<std::string, int>{{"wrongPin", code(ErrorCode::WrongPin)},
+                                                              {"silent", code(ErrorCode::Silent)}}));
+    EXPECT_EQ(pageTable("CODEC"),
+              (std::map<std::string, int>{{"opus", code(Codec::Opus)}, {"pcm", code(Codec::Pcm)}}));
+}
 
 struct Case {
     const char* name;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "audio_packet.h"
+#include "control_line.h"
 
 namespace {
 
@@ -27,10 +28,6 @@ constexpr auto kStatusInterval = 250ms;
 // take any datagram still queued before the hang-up closes the gate.
 constexpr auto kDrainEchoTimeout = 2s;
 constexpr auto kLingerAfterEcho = 100ms;
-
-const std::string kHelloOk = "{\"t\":\"hello_ok\"}";
-const std::string kHelloErr = "{\"t\":\"hello_err\"}";
-const std::string kPingPrefix = "{\"t\":\"ping\",\"id\":";
 
 double msBetween(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
@@ -123,12 +120,12 @@ PhoneSession::Link PhoneSession::connectAndGreet() {
         }
         if (address && control_.connect(controlAddress_, kConnectAttemptTimeout, error)) {
             lastReply_.clear();
-            control_.sendLine("{\"t\":\"hello\",\"pin\":\"" + settings_.pin + "\"}");
+            control_.sendLine(ControlLine::hello(settings_.pin));
             const auto replyDeadline = Clock::now() + kHelloReplyTimeout;
             while (lastReply_.empty() && Clock::now() < replyDeadline && !signals_.stopRequested()) {
                 if (!waitAndServe(replyDeadline)) break;
             }
-            if (lastReply_ == kHelloOk) {
+            if (ControlLine::reply(lastReply_) == ControlLine::Reply::HelloOk) {
                 // Audio goes to the host that just accepted the PIN.
                 sockaddr_in audioAddress = controlAddress_;
                 audioAddress.sin_port = htons(settings_.audioPort);
@@ -138,12 +135,12 @@ PhoneSession::Link PhoneSession::connectAndGreet() {
                     return Link::Unreachable;
                 }
                 if (settings_.mode) {
-                    control_.sendLine("{\"t\":\"mode\",\"mode\":" + std::to_string(*settings_.mode) + "}");
+                    control_.sendLine(ControlLine::mode(*settings_.mode));
                 }
                 nextPing_ = Clock::now();
                 return Link::Ready;
             }
-            if (lastReply_ == kHelloErr) {
+            if (ControlLine::reply(lastReply_) == ControlLine::Reply::HelloErr) {
                 summary_.message = "the engine at " + where + " refused the PIN";
                 return Link::WrongPin;
             }
@@ -270,9 +267,8 @@ bool PhoneSession::waitAndServe(std::optional<Clock::time_point> deadline) {
 }
 
 void PhoneSession::handleLine(const std::string& line) {
-    if (line.rfind(kPingPrefix, 0) == 0) {
-        const uint64_t id = std::strtoull(line.c_str() + kPingPrefix.size(), nullptr, 10);
-        const auto it = pendingPings_.find(id);
+    if (const std::optional<uint64_t> id = ControlLine::echoedPingId(line)) {
+        const auto it = pendingPings_.find(*id);
         if (it != pendingPings_.end()) {
             summary_.rtt.add(msBetween(it->second, Clock::now()));
             pendingPings_.erase(it);
@@ -294,7 +290,7 @@ uint64_t PhoneSession::sendPing(Clock::time_point now) {
     // A ping that never came back is forgotten after a while.
     while (pendingPings_.size() > 16)
         pendingPings_.erase(pendingPings_.begin());
-    control_.sendLine(kPingPrefix + std::to_string(id) + "}");
+    control_.sendLine(ControlLine::ping(id));
     return id;
 }
 

@@ -9,7 +9,9 @@
 // ignored.
 
 export const T = { hello: 1, audio: 2, mode: 3, stop: 4, ping: 5, welcome: 0x81, notice: 0x82, error: 0x83, pong: 0x85 };
+// The gateway's table (protocol/page_message.h); page_message_test holds them equal.
 const ERROR = { wrongPin: 1, silent: 7 };
+const CODEC = { opus: 1, pcm: 2 };
 const WS_OPEN_MS = 3000;
 const PING_MS = 1000;
 const PONG_LOST_MS = 3000;
@@ -483,7 +485,7 @@ export class Session {
   helloBody() {
     const pin = new TextEncoder().encode(this.pin);
     const body = new Uint8Array(4 + pin.length + this.pageId.length);
-    body.set([1, this.stats.codec === 'opus' ? 1 : 2, this.mode, pin.length]);
+    body.set([1, this.stats.codec === 'opus' ? CODEC.opus : CODEC.pcm, this.mode, pin.length]);
     body.set(pin, 4);
     body.set(this.pageId, 4 + pin.length);
     return body;

@@ -1,4 +1,4 @@
-#include "opus_stream.h"
+#include "tone_packets.h"
 
 #include <opus.h>
 
@@ -7,7 +7,7 @@
 
 #include "audio_packet.h"
 
-namespace testsupport {
+namespace devkit {
 
 namespace {
 constexpr int kRate = 48000;
@@ -53,4 +53,4 @@ std::vector<uint8_t> makeDatagram(uint32_t sequence, const Packet& payload) {
     return AudioPacket::encode(h, payload.data(), payload.size());
 }
 
-}  // namespace testsupport
+}  // namespace devkit

@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "subprocess.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,10 +7,19 @@
 #include <unistd.h>
 
 #include <sstream>
+#include <thread>
 
-#include "wait.h"
+namespace devkit {
 
-namespace testsupport {
+namespace {
+// Polls done() every 2 ms until it holds or timeout passes.
+template <class Predicate>
+void waitFor(Predicate done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+}  // namespace
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::optional<std::string>& input)
@@ -86,4 +95,4 @@ std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout) 
     return status_;
 }
 
-}  // namespace testsupport
+}  // namespace devkit
