@@ -37,8 +37,8 @@ std::vector<Packet> encode(int count, int framesEach, double leftHz, double righ
 }
 }  // namespace
 
-std::vector<Packet> encodeTestSignal(int count, double leftHz, double rightHz, float amplitude) {
-    return encode(count, kFrames, leftHz, rightHz, amplitude);
+std::vector<Packet> encodeTestSignal(int count) {
+    return encode(count, kFrames, 440, 660, 0.5f);
 }
 
 Packet encodeLongPacket() {
