@@ -11,17 +11,12 @@ sonvale_add_gtest(mic_unit_tests LABEL unit
 # beside it plays gaps.
 sonvale_add_gtest(mic_e2e_tests LABEL e2e SANDBOX SERIAL TIMEOUT 240
     SOURCES e2e/mic_fixture.h e2e/mic_audio_test.cpp e2e/mic_device_test.cpp)
-# The minute-long clock runs measure to a few milliseconds: `make soak` only.
-sonvale_add_gtest(mic_clock_tests LABEL soak SANDBOX SERIAL TIMEOUT 300
-    SOURCES e2e/mic_fixture.h e2e/mic_clock_test.cpp)
 # Journey 5: Tarnwell --headless brings up the engine, the gateway and the microphone.
 if(TARGET Tarnwell AND TARGET sonvale-web)
     target_sources(mic_e2e_tests PRIVATE e2e/headless_journey_test.cpp)
     add_dependencies(mic_e2e_tests Tarnwell sonvale-web)
 endif()
-foreach(target mic_e2e_tests mic_clock_tests)
-    target_compile_definitions(${target} PRIVATE
-        SONVALE_MIC_PATH="$<TARGET_FILE:sonvale-mic>"
-        SONVALE_PHONE_PATH="$<TARGET_FILE:sonvale-phone>")
-    add_dependencies(${target} sonvale-mic sonvale-phone sonvale-engine)
-endforeach()
+target_compile_definitions(mic_e2e_tests PRIVATE
+    SONVALE_MIC_PATH="$<TARGET_FILE:sonvale-mic>"
+    SONVALE_PHONE_PATH="$<TARGET_FILE:sonvale-phone>")
+add_dependencies(mic_e2e_tests sonvale-mic sonvale-phone sonvale-engine)

@@ -3,7 +3,6 @@
 // streams a tone and a recording program hears it on the microphone Tarnwell
 // brought up; Ctrl-C ends the engine, the gateway, the microphone and the
 // advertisement, with status 0.
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -53,11 +52,6 @@ std::string linkAndPicture(const std::string& out, const std::string& label, con
     return link;
 }
 
-size_t running(const std::string& program) {
-    return static_cast<size_t>(std::ranges::count_if(testsupport::processesOf(program),
-                                                     [](const auto& p) { return p.state != 'Z'; }));
-}
-
 // Whether DNS-SD resolves a "_sonvale._tcp" service.
 bool advertised() {
     return ("\n" + shell("avahi-browse -tp _sonvale._tcp").value_or("")).find("\n+;") != std::string::npos;
@@ -92,7 +86,7 @@ TEST_F(MicTest, HeadlessJourneyPhoneReadsTheTerminalsCodeAndIsHeardUntilCtrlC) {
     EXPECT_EQ(target->host, "10.77.2.1");
     EXPECT_EQ(links[1], makeBrowserURL("10.77.2.1", target->pin));
     for (const std::string& helper : helpers)
-        EXPECT_TRUE(waitFor([&] { return running(helper) == 1; })) << helper;
+        EXPECT_TRUE(waitFor([&] { return testsupport::liveCount(helper) == 1; })) << helper;
     EXPECT_TRUE(waitFor([] { return advertised(); }));
 
     Recorder recorder(server->dir() + "/recording.raw");
@@ -114,7 +108,7 @@ TEST_F(MicTest, HeadlessJourneyPhoneReadsTheTerminalsCodeAndIsHeardUntilCtrlC) {
     tarnwell.signal(SIGINT);
     EXPECT_EQ(tarnwell.waitForExit(30s), 0) << tarnwell.err();
     for (const std::string& helper : helpers)
-        EXPECT_TRUE(waitFor([&] { return running(helper) == 0; })) << helper << " outlived Tarnwell";
+        EXPECT_TRUE(waitFor([&] { return testsupport::liveCount(helper) == 0; })) << helper << " outlived Tarnwell";
     EXPECT_TRUE(waitFor([] { return !advertised(); }));
 }
 

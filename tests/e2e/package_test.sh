@@ -36,7 +36,7 @@ cat >"$work/root/tmp/reader.c" <<'C'
 #include <stdio.h>
 #include <sv_ring.h>
 int main(void) {
-    SVRingHandle h;
+    SVRingHandle h = {-1, NULL};
     printf("view %d\n", SVRing_OpenView(&h));
     return 0;
 }
@@ -45,7 +45,7 @@ chroot "$work/root" sh -euc '
     apt-get install -y -q /tmp/tarnwell.deb >/dev/null
     QT_QPA_PLATFORM=offscreen Tarnwell --version
     sonvale-phone --version
-    cc -o /tmp/reader /tmp/reader.c $(pkg-config --cflags --libs svring)
+    cc -std=c11 -Wall -Werror -o /tmp/reader /tmp/reader.c $(pkg-config --cflags --libs svring)
     /tmp/reader
     man -w Tarnwell
     desktop-file-validate /usr/share/applications/tarnwell.desktop

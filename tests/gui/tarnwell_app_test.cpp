@@ -49,7 +49,8 @@ protected:
     std::unique_ptr<TarnwellApp> app;
 };
 
-TEST_F(TarnwellAppTest, TheMenuStatusLineFollowsTheEngineAndQuitWorksInTheWindowToo) {
+// (Quit's Ctrl+Q in the window is the desktop journey's.)
+TEST_F(TarnwellAppTest, TheMenuStatusLineFollowsTheEngine) {
     launch();
     MenuBarContent& menu = app->menu();
     EXPECT_EQ(app->trayIcon().contextMenu(), &menu);
@@ -57,8 +58,6 @@ TEST_F(TarnwellAppTest, TheMenuStatusLineFollowsTheEngineAndQuitWorksInTheWindow
     EXPECT_EQ(menu.statusAction()->text(), QStringLiteral("Engine running"));
     delegate->engine().stop();
     EXPECT_EQ(menu.statusAction()->text(), QStringLiteral("Engine stopped"));
-    EXPECT_EQ(menu.quitAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
-    EXPECT_TRUE(app->window().actions().contains(menu.quitAction()));
 }
 
 TEST_F(TarnwellAppTest, ClosingAndReopeningKeepsOneWindowAndTheEngineAndRestartsTheMonitor) {
@@ -66,8 +65,6 @@ TEST_F(TarnwellAppTest, ClosingAndReopeningKeepsOneWindowAndTheEngineAndRestarts
     MainWindow& window = app->window();
     QPointer<ContentView> first = window.content();
     ASSERT_TRUE(waitUntil([&] { return standIn.launches() == 1; }));
-    EXPECT_GE(window.width(), 420);
-    EXPECT_GE(window.height(), 640);
 
     window.close();
     settle();
@@ -192,8 +189,8 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
 
     launch(true);
     const std::string web = helperPath(AppDelegate::kGatewayName);
-    const auto gateway = [&] { return testsupport::waitObservable(pid_t(delegate->gateway().pid()), web); };
-    const std::optional<testsupport::ProcessInfo> first = gateway();
+    const std::optional<testsupport::ProcessInfo> first =
+        testsupport::waitObservable(pid_t(delegate->gateway().pid()), web);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->argv, std::vector<std::string>{web});  // the PIN goes on its standard input
     EXPECT_TRUE(waitUntil([&] { return delegate->microphone().isRunning() && tarnwellSource(); }));
@@ -210,16 +207,12 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     ::kill(first->pid, SIGKILL);
     ASSERT_TRUE(
         waitUntil([&] { return delegate->gateway().pid() > 0 && delegate->gateway().pid() != first->pid; }));
-    EXPECT_FALSE(delegate->browserStreaming());
-    const std::optional<testsupport::ProcessInfo> second = gateway();
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->argv, first->argv);
+    EXPECT_FALSE(delegate->browserStreaming());  // relaunching itself is the supervisor's test
 
     quit();
     for (const char* program :
          {EngineController::kEngineName, AppDelegate::kGatewayName, AppDelegate::kMicrophoneName})
-        for (const testsupport::ProcessInfo& p : testsupport::processesOf(helperPath(program)))
-            EXPECT_EQ(p.state, 'Z') << program;
+        EXPECT_EQ(testsupport::liveCount(helperPath(program)), 0u) << program;
     EXPECT_FALSE(tarnwellSource());
 }
 

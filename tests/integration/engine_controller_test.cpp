@@ -158,12 +158,8 @@ TEST_F(EngineControllerTest, AHelperReadsItsInputAtEveryLaunchItsLinesAreFollowe
     EXPECT_EQ(standIn.launches(), 2u);
 }
 
-// Live engines, zombies left out.
-int engines() {
-    int live = 0;
-    for (const testsupport::ProcessInfo& p : testsupport::processesOf(testsupport::enginePath()))
-        live += p.state != 'Z';
-    return live;
+size_t engines() {
+    return testsupport::liveCount(testsupport::enginePath());
 }
 
 TEST(RealEngine, ASigkilledEngineIsBackAfterOneSecondWithTheSamePin) {
@@ -182,11 +178,11 @@ TEST(RealEngine, ASigkilledEngineIsBackAfterOneSecondWithTheSamePin) {
     EXPECT_NE(c.enginePid(), first);
     EXPECT_TRUE(
         waitUntil([&] { return testsupport::ControlClient::pair(c.pin().toStdString()).has_value(); }));
-    EXPECT_EQ(engines(), 1);
+    EXPECT_EQ(engines(), 1u);
 
     c.stop();
     c.start();  // the stopped engine may still hold the ports: it is waited for, not doubled
-    EXPECT_EQ(engines(), 1);
+    EXPECT_EQ(engines(), 1u);
     EXPECT_TRUE(
         waitUntil([&] { return testsupport::ControlClient::pair(c.pin().toStdString()).has_value(); }));
     EXPECT_EQ(log.lines().size(), 1u);
@@ -206,7 +202,7 @@ TEST(RealEngine, TheEngineEndsWhenTheApplicationIsKilled) {
 
     application.kill();  // SIGKILL: no chance to end the engine itself
     application.waitForFinished();
-    if (waitUntil([] { return engines() == 0; })) return;
+    if (waitUntil([] { return engines() == 0u; })) return;
     std::string left;  // what a live engine's state says about the missed signal
     for (const testsupport::ProcessInfo& p : testsupport::processesOf(testsupport::enginePath())) {
         QFile status(QStringLiteral("/proc/%1/status").arg(p.pid));

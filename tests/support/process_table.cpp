@@ -69,6 +69,13 @@ std::vector<ProcessInfo> processesOf(const std::string& program) {
     return out;
 }
 
+size_t liveCount(const std::string& program) {
+    size_t live = 0;
+    for (const ProcessInfo& p : processesOf(program))
+        live += p.state != 'Z';
+    return live;
+}
+
 std::optional<ProcessInfo> waitObservable(pid_t pid, const std::string& program,
                                           std::chrono::milliseconds timeout) {
     std::optional<ProcessInfo> seen;

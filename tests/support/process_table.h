@@ -28,6 +28,8 @@ std::optional<ProcessInfo> readProcess(pid_t pid);
 // Processes whose executable path equals program (a path) or whose name equals
 // it (no slash), zombies included: check state to tell them apart.
 std::vector<ProcessInfo> processesOf(const std::string& program);
+// How many of those are alive (zombies left out).
+size_t liveCount(const std::string& program);
 // Waits until the process runs program (matched as in processesOf) with its
 // argv in place: a child just forked still shows its parent, and one inside
 // execve shows an empty argv. nullopt when it vanished or timeout passed.
