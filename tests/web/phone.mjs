@@ -11,6 +11,7 @@ import { refusingFront } from './refusing_front.mjs';
 
 const [engine, pin, shots, dataHome, wav] = process.argv.slice(2);
 const gateway = 'https://127.0.0.1:47812';
+const seconds = Number(process.env.PHONE_STREAM_SECONDS || 6); // longer for a measuring run
 const say = (line) => console.log(line);
 const pause = (ms) => new Promise((done) => setTimeout(done, ms));
 function expect(holds, why) {
@@ -57,8 +58,8 @@ async function stream(name, transport, seconds, check = () => {}) {
 }
 
 const steps = {
-  websocket: () => open(`${gateway}/#pin=${pin}`).then(() => stream('websocket', 'websocket', 6)),
-  post: () => open(`${gateway}/#pin=${pin}&transport=post`).then(() => stream('post', 'post', 6)),
+  websocket: () => open(`${gateway}/#pin=${pin}`).then(() => stream('websocket', 'websocket', seconds)),
+  post: () => open(`${gateway}/#pin=${pin}&transport=post`).then(() => stream('post', 'post', seconds)),
   async 'wrong-pin'() {
     await open(`${gateway}/#pin=0000`);
     await browser.tap('#start');
@@ -92,7 +93,7 @@ const steps = {
     await stream('reload', 'websocket', 5);
   },
 };
-const plans = { chromium: ['websocket', 'wrong-pin'], firefox: ['websocket'],
+const plans = { chromium: ['websocket', 'wrong-pin'], firefox: ['websocket', 'post'],
                 webkit: ['websocket', 'post', 'refused', 'reload'] };
 
 // A step that fails says so and the walk goes on, so one fault hides no other.
