@@ -20,6 +20,13 @@ using testsupport::RingWriter;
 
 constexpr auto numbered = RingWriter::numbered;
 
+// Frames first..first+count, then silence up to frames in all.
+std::vector<float> padded(uint64_t first, size_t count, size_t frames) {
+    std::vector<float> out = numbered(first, count);
+    out.resize(2 * frames, 0.0f);
+    return out;
+}
+
 class RingTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -41,15 +48,12 @@ protected:
 };
 
 TEST_F(RingTest, ReadsGiveWhatIsThereThenSilence) {
-    EXPECT_EQ(read(512), std::vector<float>(1024, 0.0f));
+    EXPECT_EQ(read(512), padded(0, 0, 512));
     EXPECT_EQ(lastRead, 0u);
     write(0, 960);
     EXPECT_EQ(read(512), numbered(0, 512));
-    std::vector<float> tail = numbered(512, 448);
-    tail.resize(1024, 0.0f);
-    EXPECT_EQ(read(512), tail);
-    EXPECT_EQ(lastRead, 448u);
-    EXPECT_EQ(consumer.readIndex(), 960u);
+    EXPECT_EQ(read(512), padded(512, 448, 512));
+    EXPECT_EQ(std::tuple(lastRead, consumer.readIndex()), std::tuple(448u, 960u));
 }
 
 // A lapped reader skips to the oldest frame still present, even on a read of 0.
@@ -75,9 +79,16 @@ TEST_F(RingTest, WritesWrapAndAnOversizeWriteKeepsItsLastFrames) {
     EXPECT_EQ(read(48000), numbered(50001, 48000));
 }
 
-// Looking copies only frames still there and never moves the read index.
-TEST_F(RingTest, CopyFramesOnlyOfFramesStillThere) {
-    write(0, 60000);
+// Looking copies only frames still there, the newest padded with silence
+// before the first frame, and never moves the read index.
+TEST_F(RingTest, LookingCopiesOnlyFramesStillThere) {
+    write(0, 3);
+    std::vector<float> newest(10, 7.0f);
+    EXPECT_EQ(view.copyNewest(newest.data(), 5), 3u);
+    std::vector<float> expected = numbered(0, 3);
+    expected.insert(expected.begin(), 4, 0.0f);
+    EXPECT_EQ(newest, expected);
+    write(3, 59997);
     const std::tuple<uint64_t, size_t, size_t> cases[] = {
         // from, count, frames copied
         {12000, 48000, 48000},  // exactly the frames still there
@@ -95,19 +106,8 @@ TEST_F(RingTest, CopyFramesOnlyOfFramesStillThere) {
             EXPECT_EQ(out, numbered(from, count));
         }
     }
-    EXPECT_EQ(consumer.readIndex(), 0u);
-}
-
-TEST_F(RingTest, CopyNewestPadsWithSilenceBeforeTheFirstFrame) {
-    write(0, 3);
-    std::vector<float> out(10, 7.0f);
-    EXPECT_EQ(view.copyNewest(out.data(), 5), 3u);
-    std::vector<float> expected = numbered(0, 3);
-    expected.insert(expected.begin(), 4, 0.0f);
-    EXPECT_EQ(out, expected);
-    write(3, 50000);
-    EXPECT_EQ(view.copyNewest(out.data(), 5), 50003u);
-    EXPECT_EQ(out, numbered(49998, 5));
+    EXPECT_EQ(view.copyNewest(newest.data(), 5), 60000u);
+    EXPECT_EQ(newest, numbered(59995, 5));
     EXPECT_EQ(consumer.readIndex(), 0u);
 }
 
@@ -119,15 +119,12 @@ TEST_F(RingTest, ANewWriterReplacesTheRing) {
     RingWriter second;
     ASSERT_TRUE(second.isOpen());
     second.write(numbered(1000, 50));
-    EXPECT_TRUE(view.replaced());
-    EXPECT_TRUE(consumer.replaced());
+    EXPECT_TRUE(view.replaced() && consumer.replaced());
     EXPECT_EQ(view.writeIndex(), 100u);
-    EXPECT_EQ(read(200).front(), 0.0f);
-    EXPECT_EQ(lastRead, 100u);
+    EXPECT_EQ(read(200), padded(0, 100, 200));
     Ring fresh;
     ASSERT_TRUE(fresh.open(Ring::Access::look));
-    EXPECT_FALSE(fresh.replaced());
-    EXPECT_EQ(fresh.writeIndex(), 50u);
+    EXPECT_EQ(std::pair(fresh.replaced(), fresh.writeIndex()), std::pair(false, uint64_t{50}));
 }
 
 // What the microphone hears is for the user's own programs only.
@@ -143,12 +140,11 @@ TEST_F(RingTest, RingIsPrivateToItsUser) {
 TEST(Ring, AttachingNeedsASizedRing) {
     shm_unlink(SVRING_NAME);
     Ring r;
-    EXPECT_FALSE(r.open(Ring::Access::consume));
-    EXPECT_FALSE(r.open(Ring::Access::look));
+    const auto attaches = [&] { return std::pair(r.open(Ring::Access::consume), r.open(Ring::Access::look)); };
+    EXPECT_EQ(attaches(), std::pair(false, false));
     const int fd = shm_open(SVRING_NAME, O_RDWR | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
-    EXPECT_FALSE(r.open(Ring::Access::consume));
-    EXPECT_FALSE(r.open(Ring::Access::look));
+    EXPECT_EQ(attaches(), std::pair(false, false));
     close(fd);
     std::vector<float> out(20, 1.0f);
     SVRingHandle closed{-1, nullptr};
@@ -156,11 +152,9 @@ TEST(Ring, AttachingNeedsASizedRing) {
     EXPECT_EQ(r.read(out.data(), 5), 0u);
     EXPECT_EQ(r.copyNewest(out.data() + 10, 5), 0u);
     EXPECT_EQ(out, std::vector<float>(20, 0.0f));
-    EXPECT_EQ(r.writeIndex(), 0u);
-    EXPECT_FALSE(r.replaced());
+    EXPECT_EQ(std::pair(r.writeIndex(), r.replaced()), std::pair(uint64_t{0}, false));
     { RingWriter w; }
-    EXPECT_TRUE(r.open(Ring::Access::consume));
-    EXPECT_TRUE(r.open(Ring::Access::look));
+    EXPECT_EQ(attaches(), std::pair(true, true));
 }
 
 // A writer process and a consuming reader process: every frame arrives once, in order.

@@ -1,98 +1,77 @@
 // A phone's browser in miniature for the page's session: a clock that moves
-// only when told, sockets, POSTs, a microphone and an audio context that the
-// test drives by hand.
+// only when told, sockets, POSTs, a microphone and an audio context, each doing
+// only what the tests ask of it.
 import { Session, T, message } from '../../../web/page/session.js';
 
 export const settle = async () => {
-  for (let i = 0; i < 10; i++) await new Promise((done) => setImmediate(done));
+  for (let i = 0; i < 10; i++) await new Promise(setImmediate);
 };
 
+// Timers fire in order of due time, each followed by whatever async work it started.
 class Clock {
   t = 0;
   timers = new Map();
   last = 0;
-  setTimeout = (f, ms) => this.add(f, ms, 0);
-  setInterval = (f, ms) => this.add(f, ms, ms);
+  setTimeout = (f, ms, every = 0) => (this.timers.set(++this.last, { at: this.t + ms, f, every }), this.last);
+  setInterval = (f, ms) => this.setTimeout(f, ms, ms);
   clear = (id) => this.timers.delete(id);
-  add(f, ms, every) {
-    this.timers.set(++this.last, { at: this.t + ms, f, every });
-    return this.last;
-  }
   async tick(ms) {
-    const end = this.t + ms;
-    for (;;) {
+    for (const end = this.t + ms; ; ) {
       const [id, timer] = [...this.timers].sort((a, b) => a[1].at - b[1].at)[0] ?? [];
-      if (!timer || timer.at > end) break;
+      if (!timer || timer.at > end) return void (this.t = end);
       this.t = timer.at;
-      if (timer.every) timer.at += timer.every;
-      else this.timers.delete(id);
+      timer.every ? (timer.at += timer.every) : this.timers.delete(id);
       timer.f();
       await settle();
     }
-    this.t = end;
   }
 }
 
-export const bytesOf = (type, code, text = '') =>
-  message(type, new Uint8Array([...(code === undefined ? [] : [code]), ...new TextEncoder().encode(text)]));
-export const welcome = message(T.welcome, new TextEncoder().encode('Desk'));
+// A message whose body is its arguments: numbers as bytes, strings as UTF-8.
+export const bytesOf = (type, ...parts) =>
+  message(type, new Uint8Array(parts.flatMap((p) => (typeof p === 'string' ? [...new TextEncoder().encode(p)] : [p]))));
+export const welcome = bytesOf(T.welcome, 'Desk');
 
 export function phone(over = {}, store = new Map()) {
-  const w = { sockets: [], posts: [], tracks: [], contexts: [], views: [], locks: [], clock: new Clock(), store };
+  const clock = new Clock();
+  const w = { sockets: [], posts: [], tracks: [], contexts: [], views: [], locks: [], clock };
   w.mic = async () => {
-    const t = { readyState: 'live', muted: false, stop() { this.readyState = 'ended'; } };
+    const t = { readyState: 'live', muted: false, stop: () => (t.readyState = 'ended') };
     w.tracks.push(t);
     return { getTracks: () => [t], getAudioTracks: () => [t] };
   };
-  const answer = (bytes, token) => ({
-    ok: true,
-    headers: { get: (name) => (name === 'X-Session' ? token : null) },
-    arrayBuffer: async () => bytes.slice().buffer,
-  });
   w.env = {
-    WebSocket: function (url) {
-      const ws = { url, sent: [], readyState: 0, send: (b) => ws.sent.push(b), close: () => (ws.readyState = 3) };
-      Object.assign(ws, {
-        open: () => ((ws.readyState = 1), ws.onopen?.()),
-        drop: () => ((ws.readyState = 3), ws.onclose?.()),
-        receive: (bytes) => ws.onmessage?.({ data: bytes.slice().buffer }),
-      });
-      w.sockets.push(ws);
-      return ws;
+    WebSocket: function () {
+      const ws = { sent: [], readyState: 0, send: (b) => ws.sent.push(b), close: () => (ws.readyState = 3) };
+      ws.open = () => ((ws.readyState = 1), ws.onopen?.());
+      ws.drop = () => ((ws.readyState = 3), ws.onclose?.());
+      ws.receive = (bytes) => ws.onmessage?.({ data: bytes.slice().buffer });
+      return w.sockets[w.sockets.push(ws) - 1];
     },
     fetch: (url, init) =>
-      new Promise((resolve) =>
-        w.posts.push({ init, answer: (bytes, token) => resolve(answer(bytes, token)), fail: () => resolve({ ok: false }) }),
-      ),
-    AudioContext: class {
-      state = 'running';
-      sampleRate = 44100;
-      audioWorklet = { addModule: async () => {} };
-      constructor(options) {
-        this.options = options;
-        w.contexts.push(this);
-      }
-      resume = async () => {
-        if (this.state === 'closed') throw new Error('closed');
-        this.state = 'running';
-      };
-      close = async () => (this.state = 'closed');
-      createMediaStreamSource = () => ({ connect() {} });
+      new Promise((resolve) => {
+        const fail = () => resolve({ ok: false });
+        const answer = (bytes, token) =>
+          resolve({ ok: true, headers: { get: () => token }, arrayBuffer: async () => bytes.slice().buffer });
+        w.posts.push({ init, answer, fail });
+      }),
+    AudioContext: function (options) {
+      const ctx = { options, state: 'running', sampleRate: 44100, audioWorklet: { addModule: async () => {} } };
+      ctx.resume = async () => (ctx.state = 'running');
+      ctx.close = async () => (ctx.state = 'closed');
+      ctx.createMediaStreamSource = () => ({ connect() {} });
+      return w.contexts[w.contexts.push(ctx) - 1];
     },
     AudioWorkletNode: function (ctx, name, options) {
-      w.node = { options, port: {}, connect() {}, disconnect() {} };
-      return w.node;
+      return (w.node = { options, port: {}, connect() {}, disconnect() {} });
     },
     mediaDevices: { getUserMedia: () => w.mic() },
     secure: true,
     wakeLock: { request: async () => w.locks[w.locks.push({ release() { this.released = true; } }) - 1] },
     storage: { getItem: (k) => store.get(k) ?? null, setItem: (k, v) => store.set(k, v) },
     random: (n) => crypto.getRandomValues(new Uint8Array(n)),
-    setTimeout: w.clock.setTimeout,
-    clearTimeout: w.clock.clear,
-    setInterval: w.clock.setInterval,
-    clearInterval: w.clock.clear,
-    now: () => w.clock.t,
+    ...{ setTimeout: clock.setTimeout, clearTimeout: clock.clear, setInterval: clock.setInterval, clearInterval: clock.clear },
+    now: () => clock.t,
     hidden: () => Boolean(w.hidden),
     level: () => {},
     render: (view) => w.views.push(view),
@@ -101,22 +80,30 @@ export function phone(over = {}, store = new Map()) {
   w.session = new Session(w.env);
   w.text = () => w.views.findLast((v) => v.text !== undefined)?.text;
   w.chunk = () => w.node.port.onmessage({ data: new Float32Array(960) });
+  // What is still running of the microphone, the audio, the sockets, the timers and the wake lock.
+  w.leftovers = () =>
+    [
+      w.contexts.some((c) => c.state !== 'closed') && 'audio',
+      w.tracks.some((t) => t.readyState !== 'ended') && 'microphone',
+      w.sockets.some((s) => s.readyState !== 3) && 'socket',
+      clock.timers.size > 0 && 'timer',
+      w.locks.some((l) => !l.released) && 'wake lock',
+    ].filter(Boolean);
   return w;
 }
 
-// Brings a phone to the state through the ordinary events.
-export async function reach(w, state) {
-  if (state === 'asking') {
-    w.mic = () => new Promise((granted) => (w.grant = granted));
-    w.session.start('1234', 1);
-    return settle();
-  }
+// A phone brought to the state through the ordinary events.
+export async function reach(state, over, store) {
+  const w = phone(over, store);
+  const mic = w.mic;
+  if (state === 'asking') w.mic = () => new Promise((granted) => (w.grant = () => granted(mic())));
   w.session.start('1234', 1);
   await settle();
-  if (state === 'connecting') return;
+  if (state === 'asking' || state === 'connecting') return w;
   w.sockets[0].open();
   w.sockets[0].receive(welcome);
   await settle();
   if (state === 'paused') w.tracks[0].onmute();
   if (state === 'reconnecting') w.sockets[0].drop();
+  return w;
 }
