@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "audio_packet.h"
-#include "bench_io.h"
 #include "tone_packets.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "bench_io.h"
+#include "loopback_client.h"
 #include "packet_set.h"
 
 // Sends the packet set to the engine's audio port as the phone does: one
@@ -21,7 +21,7 @@ public:
 
 private:
     std::vector<std::vector<uint8_t>> datagrams_;
-    benchio::DatagramSender sender_;
+    devkit::UdpSender sender_;
     uint32_t nextSeq_ = 0;
     uint64_t sent_ = 0;
 };

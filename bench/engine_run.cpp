@@ -25,8 +25,8 @@ bool EngineRun::start(const std::string& enginePath, const std::string& pin, int
     if (!pin.empty()) args = {"--pin", pin};
     process_ = std::make_unique<devkit::ChildProcess>(enginePath, args, std::string());
     // The control port listens once the audio port is bound and the ring exists.
-    benchio::LineSocket probe;
-    if (process_->pid() <= 0 || !probe.connect(kControlPort, 10s)) {
+    devkit::TcpClient probe;
+    if (process_->pid() <= 0 || !probe.connectWithin(kControlPort, 10s)) {
         process_->waitForExit(1s);
         error = "the engine did not start: " + process_->out() + process_->err();
         return false;
@@ -37,8 +37,8 @@ bool EngineRun::start(const std::string& enginePath, const std::string& pin, int
     }
     // The probe is the first client: every connection takes one of the 8 slots.
     for (int c = 0; c < clients; ++c) {
-        benchio::LineSocket client = c == 0 ? std::move(probe) : benchio::LineSocket();
-        if ((client.fd() < 0 && !client.connect(kControlPort, 5s)) ||
+        devkit::TcpClient client = c == 0 ? std::move(probe) : devkit::TcpClient();
+        if ((client.fd() < 0 && !client.connectWithin(kControlPort, 5s)) ||
             !client.send("{\"t\":\"hello\",\"pin\":\"" + pin + "\"}\n") ||
             client.readLine(5s) != "{\"t\":\"hello_ok\"}") {
             error = "control connection " + std::to_string(c + 1) + " was not admitted";

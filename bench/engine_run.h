@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_io.h"
+#include "loopback_client.h"
 #include "sonvale_protocol.h"
 #include "subprocess.h"
 #include "sv_ring.hpp"
@@ -49,7 +49,7 @@ public:
 
 private:
     std::unique_ptr<devkit::ChildProcess> process_;
-    std::vector<benchio::LineSocket> clients_;
+    std::vector<devkit::TcpClient> clients_;
     svring::Ring ring_;
 };
 

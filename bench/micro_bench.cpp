@@ -18,11 +18,11 @@
 
 #include "audio_packet.h"
 #include "bare_decoder.h"
-#include "bench_io.h"
 #include "control_line.h"
 #include "control_server.h"
 #include "jitter_buffer.h"
 #include "line_framer.h"
+#include "loopback_client.h"
 #include "monitor_rms.h"
 #include "packet_set.h"
 #include "sv_ring.h"
@@ -255,8 +255,8 @@ public:
         server_.setPin("4711");
         ok_ = server_.start(0);
         for (int c = 0; ok_ && c < clients; ++c) {
-            benchio::LineSocket client;
-            ok_ = client.connect(server_.boundPort(), std::chrono::seconds(2));
+            devkit::TcpClient client;
+            ok_ = client.connectWithin(server_.boundPort(), std::chrono::seconds(2));
             // Each line leaves at once, as a phone's rare control lines do.
             const int one = 1;
             setsockopt(client.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -269,11 +269,11 @@ public:
     }
     bool ok() const { return ok_; }
     ControlServer& server() { return server_; }
-    benchio::LineSocket& client(size_t i) { return clients_[i]; }
+    devkit::TcpClient& client(size_t i) { return clients_[i]; }
 
 private:
     ControlServer server_;
-    std::vector<benchio::LineSocket> clients_;
+    std::vector<devkit::TcpClient> clients_;
     bool ok_ = false;
 };
 

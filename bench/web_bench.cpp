@@ -31,7 +31,7 @@
 #include <numbers>
 
 #include "audio_packet.h"
-#include "bench_io.h"
+#include "loopback_client.h"
 #include "sonvale_protocol.h"
 #include "stats.h"
 #include "subprocess.h"

@@ -1,4 +1,4 @@
-#include "net_client.h"
+#include "loopback_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -7,13 +7,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
-#include "wait.h"
-
-namespace testsupport {
+namespace devkit {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// Polls done() every few milliseconds until it holds or timeout passes.
+template <class Predicate>
+bool waitFor(Predicate done, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() >= deadline) return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
 
 sockaddr_in loopback(uint16_t port, const char* host = "127.0.0.1") {
     sockaddr_in addr{};
@@ -124,4 +134,4 @@ bool UdpSender::send(const std::vector<uint8_t>& datagram) {
                     sizeof addr) == static_cast<ssize_t>(datagram.size());
 }
 
-}  // namespace testsupport
+}  // namespace devkit
