@@ -125,9 +125,9 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
         waitFor([&] { return gateway->outLines().back().find("stream-stopped") != std::string::npos; }));
 }
 
-// Scans, abandoned handshakes, plain http://, a client that never reads and a
-// crowd from one address: the gateway keeps answering and gives back every
-// descriptor.
+// Scans, abandoned handshakes and a client that never reads: the gateway keeps
+// answering and gives back every descriptor. (The abuse run in make soak
+// throws the rest at it: caps, plain http://, bad framing, PIN guessing.)
 TEST_F(WebGateway, TheAcceptPathHolds) {
     const size_t baseline = openDescriptors(gateway->pid());
     for (int i = 0; i < 1000; ++i)
@@ -143,11 +143,6 @@ TEST_F(WebGateway, TheAcceptPathHolds) {
     }
     TlsClient fresh;
     EXPECT_TRUE(fresh.get("/").startsWith("HTTP/1.1 200 OK"));
-    TcpClient plain;
-    ASSERT_TRUE(plain.connect(47812));
-    plain.send("GET /app.js?v=1 HTTP/1.1\r\nHost: localhost:47812\r\n\r\n");
-    EXPECT_EQ(plain.readLine(20s), "HTTP/1.1 301 Moved Permanently\r");
-    EXPECT_EQ(plain.readLine(20s), "Location: https://localhost:47812/app.js?v=1\r");
     for (TcpClient& client : stalled)
         EXPECT_TRUE(client.closedByPeer(30s));
 
@@ -167,44 +162,9 @@ TEST_F(WebGateway, TheAcceptPathHolds) {
         EXPECT_LT(residentKiB(gateway->pid()) - before, 4096);
     }
 
-    // Sixteen from one address; the seventeenth is turned away, not another.
-    std::vector<std::unique_ptr<TlsClient>> crowd;
-    for (int i = 0; i < 16; ++i) {
-        crowd.push_back(std::make_unique<TlsClient>("127.0.0.3"));
-        ASSERT_TRUE(crowd.back()->encrypted()) << i;
-    }
-    TcpClient seventeenth;
-    ASSERT_TRUE(seventeenth.connect(47812, "127.0.0.1", "127.0.0.3"));
-    EXPECT_TRUE(seventeenth.closedByPeer(20s));
-    for (auto& member : crowd)
-        EXPECT_EQ(member->socket().state(), QAbstractSocket::ConnectedState);
-    EXPECT_TRUE(TlsClient("127.0.0.2").get("/").startsWith("HTTP/1.1 200 OK"));
-
-    crowd.clear();
     fresh.socket().abort();
     EXPECT_TRUE(waitFor([&] { return openDescriptors(gateway->pid()) == baseline; }, 30s))
         << openDescriptors(gateway->pid()) << " descriptors, " << baseline << " at the start";
-}
-
-// The head and the first frame arrive together, as a page may send them.
-TEST_F(WebGateway, ClosesAWebSocketWhoseFrameBreaksTheRulesWithItsCode) {
-    const QByteArray upgrade =
-        "GET /stream HTTP/1.1\r\nHost: 127.0.0.1:47812\r\nOrigin: https://127.0.0.1:47812\r\n"
-        "Upgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
-    const std::pair<QByteArray, QByteArray> cases[] = {
-        {QByteArray("\x82\x01\x02", 3), QByteArray("\x88\x02\x03\xEA", 4)},       // unmasked: 1002
-        {QByteArray("\x81\x81\0\0\0\0a", 7), QByteArray("\x88\x02\x03\xEB", 4)},  // text: 1003
-    };
-    for (const auto& [frame, close] : cases) {
-        TlsClient client;
-        ASSERT_TRUE(client.encrypted());
-        client.send(upgrade + frame);
-        EXPECT_TRUE(client.closedByServer());
-        const QByteArray& got = client.received();
-        EXPECT_TRUE(got.startsWith("HTTP/1.1 101 ")) << got.toStdString();
-        EXPECT_EQ(got.mid(got.indexOf("\r\n\r\n") + 4).toHex(), close.toHex());
-    }
 }
 
 }  // namespace
