@@ -11,18 +11,28 @@ bool fromPage(uint8_t type) {
 }
 
 std::optional<Hello> parseHello(const std::vector<uint8_t>& body) {
-    if (body.size() < 5 || body[0] != 1 || body[2] > 2) return std::nullopt;
+    if (body.size() < 4 || (body[0] != 1 && body[0] != 2) || body[2] > 2) return std::nullopt;
     if (body[1] != static_cast<uint8_t>(Codec::Opus) && body[1] != static_cast<uint8_t>(Codec::Pcm)) {
         return std::nullopt;
     }
+    const auto text = [&](size_t from, size_t length) {
+        return std::string(body.begin() + static_cast<long>(from),
+                           body.begin() + static_cast<long>(from + length));
+    };
     const size_t pinLength = body[3];
-    if (pinLength == 0 || pinLength > kMaxPin || body.size() < 4 + pinLength ||
-        body.size() > 4 + pinLength + kMaxPageId) {
-        return std::nullopt;
+    if (pinLength > kMaxPin || body.size() < 4 + pinLength) return std::nullopt;
+    size_t at = 4 + pinLength;
+    size_t tokenLength = 0;
+    if (body[0] == 2) {
+        if (body.size() < at + 1) return std::nullopt;
+        tokenLength = body[at++];
+        if ((tokenLength != 0 && tokenLength != kTokenSize) || body.size() < at + tokenLength)
+            return std::nullopt;
     }
-    const auto pin = body.begin() + 4;
-    return Hello{static_cast<Codec>(body[1]), body[2], std::string(pin, pin + static_cast<long>(pinLength)),
-                 std::string(pin + static_cast<long>(pinLength), body.end())};
+    if ((pinLength == 0) == (tokenLength == 0) || body.size() > at + tokenLength + kMaxPageId)
+        return std::nullopt;
+    return Hello{static_cast<Codec>(body[1]), body[2], text(4, pinLength),
+                 text(at + tokenLength, body.size() - at - tokenLength), text(at, tokenLength)};
 }
 
 }  // namespace

@@ -12,7 +12,10 @@
 // Page to gateway:
 //   Hello  version 1, codec (1 Opus, 2 PCM), mode (0..2), the PIN's length and
 //          the PIN (1..32 bytes), then the page's own id (0..16 bytes): a page
-//          that reconnects takes its stream back
+//          that reconnects takes its stream back. Version 2 (a phone paired
+//          before): the PIN's length may be 0, and after the PIN come the
+//          token's length (0 or kTokenSize) and the token; one of the two is
+//          given
 //   Audio  one 20 ms chunk: an Opus packet (1..1275 bytes) or 960 mono
 //          16-bit little-endian samples at 48 kHz (1920 bytes)
 //   Mode   the latency choice (0 low, 1 normal, 2 steady)
@@ -22,6 +25,8 @@
 //   Welcome  the computer's name (UTF-8): the PIN was right, streaming may begin
 //   Notice   a code and a sentence about the stream that keeps it open
 //   Error    a code and a sentence; the gateway ends the session after it
+//   Token    kTokenSize random bytes after a Welcome for a PIN: given in a
+//            later Hello instead of the PIN, whatever the PIN is then
 //   Pong     the Ping's bytes
 namespace PageMessage {
 
@@ -34,6 +39,7 @@ enum class Type : uint8_t {
     Welcome = 0x81,
     Notice = 0x82,
     Error = 0x83,
+    Token = 0x84,
     Pong = 0x85,
 };
 
@@ -53,6 +59,7 @@ enum class ErrorCode : uint8_t {
     Silent = 7,         // nothing at all arrived for a while
     NoSound = 8,        // the stream sent pings but no audio for a while
     PairingPaused = 9,  // too many wrong PINs from the whole network
+    UnknownToken = 10,  // a token this computer does not know (or forgot): ask for the PIN
 };
 
 inline constexpr size_t kHeaderSize = 3;
@@ -62,6 +69,7 @@ inline constexpr size_t kMaxOpusPacket = 1275;
 inline constexpr size_t kMaxPin = 32;
 inline constexpr size_t kMaxPing = 16;
 inline constexpr size_t kMaxPageId = 16;
+inline constexpr size_t kTokenSize = 32;
 
 struct Message {
     Type type;
@@ -71,8 +79,9 @@ struct Message {
 struct Hello {
     Codec codec;
     int mode;
-    std::string pin;
+    std::string pin;  // empty when a token is given
     std::string pageId;
+    std::string token;  // kTokenSize bytes, or empty
 };
 
 // Why a page's bytes were refused.

@@ -30,6 +30,8 @@ QString sentence(ErrorCode error) {
             return "The stream stopped arriving, so the computer ended it.";
         case ErrorCode::NoSound:
             return "No sound arrived for 5 seconds, so the computer ended the stream. Tap Start to go on.";
+        case ErrorCode::UnknownToken:
+            return "This computer does not know this phone any more. Type the PIN shown on the computer.";
         case ErrorCode::PairingPaused:
             break;
     }
@@ -44,10 +46,11 @@ QDateTime wallTime(Clock::time_point at, Clock::time_point now) {
 
 }  // namespace
 
-GatewayCore::GatewayCore(QString pin, QString computerName, QObject* parent)
+GatewayCore::GatewayCore(QString pin, QString computerName, PairedPhones& phones, QObject* parent)
     : QObject(parent),
       pin_(std::move(pin)),
       computerName_(std::move(computerName)),
+      phones_(phones),
       policy_(pin_.toStdString()),
       engine_(this),
       clock_([this](const std::vector<uint8_t>& datagram) { engine_.sendDatagram(datagram); }) {
@@ -140,7 +143,10 @@ void GatewayCore::handle(Session& session, const PageMessage::Message& message) 
 void GatewayCore::hello(Session& session) {
     const PageMessage::Hello& hello = *session.reader.hello();
     const auto now = Clock::now();
-    const SessionPolicy::HelloVerdict verdict = policy_.hello(session.id, hello, now);
+    std::optional<QString> phoneId;
+    if (!hello.token.empty())
+        phoneId = phones_.check(QByteArray::fromStdString(hello.token), QDateTime::currentDateTimeUtc());
+    const SessionPolicy::HelloVerdict verdict = policy_.hello(session.id, hello, now, phoneId.has_value());
     if (verdict.pauseBegan) emit pairingPaused(wallTime(*policy_.pausedUntil(now), now));
     if (verdict.refusal) {
         close(session, verdict.refusal);
@@ -153,6 +159,31 @@ void GatewayCore::hello(Session& session) {
         if (Session* previous = find(*verdict.replaced)) close(*previous, std::nullopt);
     }
     startStream(session, hello);
+    QString error;
+    if (!phoneId) {
+        // Paired by the PIN: the phone gets the token it gives from now on.
+        const auto token = phones_.pair(session.peer->phoneName(), QDateTime::currentDateTimeUtc(), error);
+        if (token) {
+            phoneId = phones_.phones().back().id;
+            session.peer->send(PageMessage::encode(PageMessage::Type::Token,
+                                                   reinterpret_cast<const uint8_t*>(token->constData()),
+                                                   static_cast<size_t>(token->size())));
+        }
+    }
+    session.phoneId = phoneId.value_or(QString());
+    emit phonesChanged(error);
+}
+
+void GatewayCore::phonesForgotten(const QStringList& ids) {
+    // Looked up one at a time: closing one may lead a transport to detach at once.
+    std::vector<SessionPolicy::SessionId> gone;
+    for (const auto& session : sessions_) {
+        if (!session->phoneId.isEmpty() && ids.contains(session->phoneId)) gone.push_back(session->id);
+    }
+    for (const SessionPolicy::SessionId id : gone) {
+        if (Session* session = find(id); session && !policy_.ended(id))
+            close(*session, ErrorCode::UnknownToken);
+    }
 }
 
 void GatewayCore::startStream(Session& session, const PageMessage::Hello& hello) {
@@ -162,6 +193,8 @@ void GatewayCore::startStream(Session& session, const PageMessage::Hello& hello)
     session.peer->send(PageMessage::encode(PageMessage::Type::Welcome, computerName_.toStdString()));
     engine_.start(pin_, hello.mode);
     emit streamingChanged(true, {});
+    emit streamStarted(session.peer->phoneName(), session.peer->transport(),
+                       hello.codec == PageMessage::Codec::Pcm ? "pcm" : "opus");
 }
 
 void GatewayCore::close(Session& session, std::optional<ErrorCode> error) {

@@ -12,6 +12,7 @@
 
 #include "engine_link.h"
 #include "page_message.h"
+#include "paired_phones.h"
 #include "pcm_encoder.h"
 #include "peer.h"
 #include "session_policy.h"
@@ -24,11 +25,15 @@
 // engine's datagrams; the engine link is opened with the stream and closed
 // with it, and its state reaches the page as a sentence. Every ending the page
 // did not ask for reaches it as an Error with a sentence.
+// Phones: a page welcomed for the PIN is paired (PairedPhones) and given its
+// token after the Welcome; a Hello with a token is looked up there. A phone
+// forgotten while its page is connected is ended at once (UnknownToken).
 // Main thread only.
 class GatewayCore : public QObject {
     Q_OBJECT
 public:
-    GatewayCore(QString pin, QString computerName, QObject* parent = nullptr);
+    // phones must outlive the core.
+    GatewayCore(QString pin, QString computerName, PairedPhones& phones, QObject* parent = nullptr);
     ~GatewayCore() override;
 
     void attach(Peer* peer);
@@ -37,11 +42,17 @@ public:
     bool streaming() const { return clock_.running(); }
     // True while the peer's session has been welcomed and has not ended.
     bool paired(const Peer* peer) const;
+    // Ends the sessions of phones that were forgotten (their ids).
+    void phonesForgotten(const QStringList& ids);
 
 signals:
     // For the operator: a browser started or stopped streaming; at the end,
     // detail tells how the playout went.
     void streamingChanged(bool streaming, const QString& detail);
+    // With a stream's start: the phone's name, "websocket" or "post", "opus" or "pcm".
+    void streamStarted(const QString& phone, const QString& transport, const QString& codec);
+    // A phone paired, was seen again, or its pairing failed to be saved (error).
+    void phonesChanged(const QString& error);
     // Too many wrong PINs from the network: pairing by PIN is refused until
     // then (local time); the streaming page goes on.
     void pairingPaused(const QDateTime& until);
@@ -52,6 +63,7 @@ private:
         QPointer<Peer> peer;
         SessionPolicy::SessionId id;
         PageMessage::Reader reader;
+        QString phoneId;  // once welcomed
     };
 
     Session* find(const Peer* peer) const;
@@ -68,6 +80,7 @@ private:
 
     QString pin_;
     QString computerName_;
+    PairedPhones& phones_;
     SessionPolicy policy_;
     std::vector<std::unique_ptr<Session>> sessions_;
     std::optional<SessionPolicy::SessionId> streamSession_;  // what the clock and the engine serve

@@ -1,5 +1,6 @@
 #include "gateway_events.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -7,11 +8,25 @@ void GatewayEvents::ready(const QString& url) {
     write({{"event", "ready"}, {"url", url}});
 }
 
-void GatewayEvents::streamingChanged(bool streaming, const QString& detail) {
-    if (streaming)
-        write({{"event", "stream-started"}});
-    else
-        write({{"event", "stream-stopped"}, {"detail", detail}});
+void GatewayEvents::streamStarted(const QString& phone, const QString& transport, const QString& codec) {
+    write({{"event", "stream-started"}, {"phone", phone}, {"transport", transport}, {"codec", codec}});
+}
+
+void GatewayEvents::streamStopped(const QString& detail) {
+    write({{"event", "stream-stopped"}, {"detail", detail}});
+}
+
+void GatewayEvents::phones(const std::vector<PairedPhones::Phone>& phones) {
+    QJsonArray list;
+    for (const PairedPhones::Phone& phone : phones) {
+        list.append(QJsonObject{{"id", phone.id},
+                                {"name", phone.name},
+                                {"lastSeen", phone.lastSeen.toUTC().toString(Qt::ISODate)}});
+    }
+    const QByteArray image = QJsonDocument(list).toJson(QJsonDocument::Compact);
+    if (image == lastPhones_) return;
+    lastPhones_ = image;
+    write({{"event", "phones"}, {"list", list}});
 }
 
 void GatewayEvents::pairingPaused(const QDateTime& until) {

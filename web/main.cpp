@@ -10,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
@@ -19,7 +20,9 @@
 #include "gateway_core.h"
 #include "gateway_events.h"
 #include "network_info.h"
+#include "paired_phones.h"
 #include "pairing_url.h"
+#include "private_file.h"
 #include "sonvale_protocol.h"
 #include "web_server.h"
 
@@ -121,7 +124,13 @@ int main(int argc, char** argv) {
         if (identity->made) say("made a new certificate for " + address);
     }
 
-    GatewayCore core(pin, name);
+    // The phones paired before; Tarnwell forgets one by rewriting the file.
+    PairedPhones phones(PairedPhones::defaultPath());
+    phones.reload();
+    if (!PrivateFile::makeFolder(certificateFolder(), error)) say(error);
+    QFileSystemWatcher phonesWatch({certificateFolder()});
+
+    GatewayCore core(pin, name, phones);
     WebServer server(core, name, dnsNames + addresses);
     if (!server.listen(certificates, sonvale::kWebPort, error)) {
         say(QString("cannot listen on port %1: %2").arg(sonvale::kWebPort).arg(error));
@@ -130,7 +139,19 @@ int main(int argc, char** argv) {
     GatewayEvents events;
     QObject::connect(&core, &GatewayCore::streamingChanged, [&events](bool streaming, const QString& detail) {
         say(streaming ? "a browser streams" : "the browser stopped (" + detail + ")");
-        events.streamingChanged(streaming, detail);
+        if (!streaming) events.streamStopped(detail);
+    });
+    QObject::connect(&core, &GatewayCore::streamStarted,
+                     [&events](const QString& phone, const QString& transport, const QString& codec) {
+                         events.streamStarted(phone, transport, codec);
+                     });
+    QObject::connect(&core, &GatewayCore::phonesChanged, [&events, &phones](const QString& problem) {
+        if (!problem.isEmpty()) say(problem);
+        events.phones(phones.phones());
+    });
+    QObject::connect(&phonesWatch, &QFileSystemWatcher::directoryChanged, [&events, &phones, &core] {
+        core.phonesForgotten(phones.reload());
+        events.phones(phones.phones());
     });
     QObject::connect(&core, &GatewayCore::pairingPaused, [&events](const QDateTime& until) {
         say("someone is trying PINs: pairing paused until " + until.toUTC().toString(Qt::ISODate));
@@ -144,5 +165,6 @@ int main(int argc, char** argv) {
     const QString address = NetworkInfo::primaryIPv4().value_or("127.0.0.1");
     say("listening on " + address + ", port " + QString::number(sonvale::kWebPort));
     events.ready(QString::fromStdString(makeBrowserURL(address.toStdString(), pin.toStdString())));
+    events.phones(phones.phones());
     return app.exec();
 }

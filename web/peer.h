@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 #include <cstdint>
 #include <vector>
@@ -18,4 +19,13 @@ public:
     virtual void finish() = 0;
     // The page's IPv4 address in host order (0 when not IPv4), for the PIN guard.
     virtual uint32_t address() const = 0;
+    // "websocket" or "post", for the operator.
+    virtual const char* transport() const = 0;
+
+    // The phone's name from its browser (phone_name.h), set by the transport.
+    const QString& phoneName() const { return phoneName_; }
+    void setPhoneName(const QString& name) { phoneName_ = name; }
+
+private:
+    QString phoneName_;
 };

@@ -23,6 +23,7 @@ public:
     }
     void finish() override { finished_ = true; }
     uint32_t address() const override { return address_; }
+    const char* transport() const override { return "post"; }
 
     const QByteArray& token() const { return token_; }
     bool finished() const { return finished_; }

@@ -28,8 +28,8 @@ SessionPolicy::HelloVerdict SessionPolicy::refuse(SessionId id, Error error) {
     return {error, std::nullopt, false};
 }
 
-SessionPolicy::HelloVerdict SessionPolicy::hello(SessionId id, const PageMessage::Hello& hello,
-                                                 TimePoint now) {
+SessionPolicy::HelloVerdict SessionPolicy::hello(SessionId id, const PageMessage::Hello& hello, TimePoint now,
+                                                 bool tokenKnown) {
     const auto it = sessions_.find(id);
     assert(it != sessions_.end() && !it->second.ended && !it->second.welcomed);
     Session& session = it->second;
@@ -42,10 +42,11 @@ SessionPolicy::HelloVerdict SessionPolicy::hello(SessionId id, const PageMessage
         guard_.recordFailure(session.address, now);
         return refuse(id, Error::Throttled);
     }
-    if (hello.pin != pin_) {
+    const bool byToken = hello.pin.empty();
+    if (byToken ? !tokenKnown : hello.pin != pin_) {
         guard_.recordFailure(session.address, now);
         const bool pauseBegan = spendBudget(now);
-        HelloVerdict verdict = refuse(id, Error::WrongPin);
+        HelloVerdict verdict = refuse(id, byToken ? Error::UnknownToken : Error::WrongPin);
         verdict.pauseBegan = pauseBegan;
         return verdict;
     }

@@ -27,6 +27,9 @@
 //   checked as ever and may take its stream back. Only PINs actually tried
 //   count against the budget: the per-address guard's refusals do not. When
 //   a pause ends the budget starts afresh.
+// - Token: a Hello without a PIN gives a paired phone's token instead, which
+//   the caller looks up. A known token is a right PIN; an unknown one is a
+//   wrong PIN for both guards, refused as UnknownToken.
 // - One stream: the welcomed session streams. A Hello with the right PIN and
 //   the streaming page's id (not empty) takes the stream over, and the session
 //   it replaces ends without an error; any other is refused (Busy).
@@ -63,8 +66,9 @@ public:
     // Forgets the session; its stream, if it had one, is over.
     void detach(SessionId id);
     // The session's Hello; the session must be attached and not have been
-    // refused or welcomed before. A refused session has ended.
-    HelloVerdict hello(SessionId id, const PageMessage::Hello& hello, TimePoint now);
+    // refused or welcomed before. A refused session has ended. tokenKnown:
+    // the Hello's token belongs to a paired phone.
+    HelloVerdict hello(SessionId id, const PageMessage::Hello& hello, TimePoint now, bool tokenKnown = false);
     // Whether a message other than Hello is to be carried out: Ping and Stop
     // from a paired session, Audio and Mode from the stream. Unknown or ended
     // sessions: false.

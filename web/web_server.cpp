@@ -14,6 +14,7 @@
 #include "http_connection.h"
 #include "incoming_connection.h"
 #include "page_message.h"
+#include "phone_name.h"
 #include "post_peer.h"
 #include "ws_handshake.h"
 #include "ws_peer.h"
@@ -38,6 +39,8 @@ constexpr PageFile kPageFiles[] = {
     {"/session.js", ":/page/session.js", "text/javascript; charset=utf-8"},
     {"/capture.js", ":/page/capture.js", "text/javascript; charset=utf-8"},
     {"/style.css", ":/page/style.css", "text/css; charset=utf-8"},
+    {"/manifest.webmanifest", ":/page/manifest.webmanifest", "application/manifest+json"},
+    {"/icon.svg", ":/page/icon.svg", "image/svg+xml"},
 };
 
 QByteArray newToken() {
@@ -192,7 +195,7 @@ void WebServer::answerPost(const HttpRequest& request, const QByteArray& body, H
     }
     const QByteArray token = QByteArray::fromStdString(request.field("x-session"));
     if (token.isEmpty()) {
-        openPostSession(body, connection);
+        openPostSession(request, body, connection);
         return;
     }
     PostPeer* peer = postPeers_.value(token);
@@ -220,12 +223,14 @@ void WebServer::answerPost(const HttpRequest& request, const QByteArray& body, H
     if (peer->finished()) dropPostPeer(peer);
 }
 
-void WebServer::openPostSession(const QByteArray& body, HttpConnection& connection) {
+void WebServer::openPostSession(const HttpRequest& request, const QByteArray& body,
+                                HttpConnection& connection) {
     if (body.isEmpty() || static_cast<uint8_t>(body[0]) != static_cast<uint8_t>(PageMessage::Type::Hello)) {
         connection.respond(400, "text/plain", "Bad request\n");
         return;
     }
     auto peer = std::make_unique<PostPeer>(newToken(), connection.peerAddress());
+    peer->setPhoneName(QString::fromStdString(::phoneName(request.field("user-agent"))));
     core_.attach(peer.get());
     core_.receive(peer.get(), reinterpret_cast<const uint8_t*>(body.constData()),
                   static_cast<size_t>(body.size()));

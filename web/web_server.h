@@ -55,7 +55,7 @@ private:
     void returnFreedMemory();
     bool fromOwnPage(const HttpRequest& request) const;
     void answerPost(const HttpRequest& request, const QByteArray& body, HttpConnection& connection);
-    void openPostSession(const QByteArray& body, HttpConnection& connection);
+    void openPostSession(const HttpRequest& request, const QByteArray& body, HttpConnection& connection);
     void dropPostPeer(PostPeer* peer);
     void forgetQuietPostPeers();
 

@@ -1,6 +1,7 @@
 #include "ws_peer.h"
 
 #include "gateway_core.h"
+#include "phone_name.h"
 #include "ws_handshake.h"
 
 namespace {
@@ -22,6 +23,7 @@ WsPeer::WsPeer(QSslSocket* socket, const HttpRequest& request, GatewayCore& core
         core_.detach(this);
         deleteLater();
     });
+    setPhoneName(QString::fromStdString(::phoneName(request.field("user-agent"))));
     core_.attach(this);
     onReadyRead();
 }

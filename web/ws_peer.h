@@ -27,6 +27,7 @@ public:
     void send(const std::vector<uint8_t>& message) override;
     void finish() override;
     uint32_t address() const override;
+    const char* transport() const override { return "websocket"; }
 
 private:
     void onReadyRead();

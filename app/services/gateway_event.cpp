@@ -1,5 +1,6 @@
 #include "gateway_event.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -15,6 +16,7 @@ std::optional<GatewayEvent> GatewayEvent::parse(const QString& line) {
         result.url = object.value(QStringLiteral("url")).toString();
     } else if (event == QStringLiteral("stream-started")) {
         result.kind = Kind::StreamStarted;
+        result.phone = object.value(QStringLiteral("phone")).toString();
     } else if (event == QStringLiteral("stream-stopped")) {
         result.kind = Kind::StreamStopped;
         result.detail = object.value(QStringLiteral("detail")).toString();
@@ -27,6 +29,18 @@ std::optional<GatewayEvent> GatewayEvent::parse(const QString& line) {
         result.until = until.toUTC();
     } else if (event == QStringLiteral("pairing-resumed")) {
         result.kind = Kind::PairingResumed;
+    } else if (event == QStringLiteral("phones")) {
+        if (!object.value(QStringLiteral("list")).isArray()) return std::nullopt;
+        result.kind = Kind::Phones;
+        for (const QJsonValue& value : object.value(QStringLiteral("list")).toArray()) {
+            const QJsonObject entry = value.toObject();
+            const QString id = entry.value(QStringLiteral("id")).toString();
+            if (id.isEmpty()) continue;
+            result.phones.push_back(
+                {id, entry.value(QStringLiteral("name")).toString(),
+                 QDateTime::fromString(entry.value(QStringLiteral("lastSeen")).toString(), Qt::ISODate)
+                     .toUTC()});
+        }
     } else {
         return std::nullopt;
     }

@@ -4,26 +4,36 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 // One line of what the browser's gateway (sonvale-web) tells the application on
 // its standard output: a compact JSON object with its "event" and that event's
 // fields. parse() takes a line and gives:
 // - "ready" with a string "url": Ready, url;
-// - "stream-started": StreamStarted;
+// - "stream-started": StreamStarted, phone (the browser's phone name, or empty);
 // - "stream-stopped": StreamStopped, detail (empty when missing or not a string);
 // - "pairing-paused" with an ISO 8601 "until": PairingPaused, until in UTC (a
 //   time without an offset is read as UTC);
 // - "pairing-resumed": PairingResumed;
+// - "phones" with an array "list": Phones, phones (entries without an id are skipped);
 // - nullopt for anything else: not a JSON object, an unknown or missing event, a
 //   missing or malformed field that the event needs. Fields beyond those are
 //   ignored, so the gateway may tell more without breaking an older application.
 struct GatewayEvent {
-    enum class Kind { Ready, StreamStarted, StreamStopped, PairingPaused, PairingResumed };
+    enum class Kind { Ready, StreamStarted, StreamStopped, PairingPaused, PairingResumed, Phones };
+    // A phone the gateway remembers (its browser paired once).
+    struct Phone {
+        QString id;
+        QString name;
+        QDateTime lastSeen;  // UTC
+    };
 
     Kind kind = Kind::Ready;
     QString url;
     QString detail;
     QDateTime until;
+    QString phone;
+    std::vector<Phone> phones;
 
     static std::optional<GatewayEvent> parse(const QString& line);
 };

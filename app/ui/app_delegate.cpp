@@ -4,6 +4,7 @@
 #include "bonjour_advertiser.h"
 #include "gateway_event.h"
 #include "network_info.h"
+#include "paired_phones.h"
 #include "system_log.h"
 
 namespace {
@@ -84,7 +85,18 @@ void AppDelegate::followGateway(const QString& line) {
         case GatewayEvent::Kind::PairingResumed:
             setPairingPausedUntil({});
             break;
+        case GatewayEvent::Kind::Phones:
+            pairedPhones_ = event->phones;
+            Q_EMIT pairedPhonesChanged();
+            break;
     }
+}
+
+bool AppDelegate::forgetPhone(const QString& id, QString& error) {
+    if (id.isEmpty()) return true;  // an empty id would forget them all
+    PairedPhones phones(PairedPhones::defaultPath());
+    phones.reload();
+    return phones.forget(id, error);
 }
 
 void AppDelegate::setBrowserStreaming(bool streaming) {

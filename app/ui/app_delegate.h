@@ -4,8 +4,10 @@
 #include <QObject>
 
 #include <memory>
+#include <vector>
 
 #include "engine_controller.h"
+#include "gateway_event.h"
 #include "process_supervisor.h"
 
 class BonjourAdvertiser;
@@ -41,6 +43,11 @@ public:
     // invalid while pairing is open. Cleared when the gateway says pairing
     // resumed or when it exits.
     QDateTime pairingPausedUntil() const { return pairingPausedUntil_; }
+    // The phones whose browsers paired once, as the gateway last listed them.
+    const std::vector<GatewayEvent::Phone>& pairedPhones() const { return pairedPhones_; }
+    // Rewrites the gateway's file without that phone (the gateway notices and
+    // lists the phones again); false with error when the file cannot be written.
+    static bool forgetPhone(const QString& id, QString& error);
 
     // Advertises the computer under its name of this moment and starts the
     // gateway; starts the microphone unless the sound server already has a
@@ -54,6 +61,7 @@ public:
 Q_SIGNALS:
     void browserStreamingChanged(bool streaming);
     void pairingPausedChanged(const QDateTime& until);
+    void pairedPhonesChanged();
 
 private:
     std::unique_ptr<ProcessSupervisor> helper(const char* program, ProcessSupervisor::Options options);
@@ -67,4 +75,5 @@ private:
     std::unique_ptr<ProcessSupervisor> microphone_;
     bool browserStreaming_ = false;
     QDateTime pairingPausedUntil_;
+    std::vector<GatewayEvent::Phone> pairedPhones_;
 };

@@ -10,6 +10,7 @@
 #include "app_delegate.h"
 #include "display_check.h"
 #include "headless_console.h"
+#include "paired_phones.h"
 #include "single_instance.h"
 #include "symbol_icon.h"
 #include "tarnwell_app.h"
@@ -35,7 +36,12 @@ std::optional<int> answerCommandLine(int argc, char** argv, bool& headless) {
                        "to the terminal; Ctrl-C ends."));
     parser.addOption(help);
     parser.addOption(version);
+    const QCommandLineOption forgetPhones(
+        QStringLiteral("forget-phones"),
+        QStringLiteral("Forget every phone whose browser paired before, so each needs the PIN again, "
+                       "and exit."));
     parser.addOption(headlessOption);
+    parser.addOption(forgetPhones);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -56,6 +62,16 @@ std::optional<int> answerCommandLine(int argc, char** argv, bool& headless) {
     }
     if (parser.isSet(version)) {
         std::printf("Tarnwell %s\n", TARNWELL_VERSION);
+        return 0;
+    }
+    if (parser.isSet(forgetPhones)) {
+        // A running gateway sees the file change and ends a forgotten phone's stream.
+        PairedPhones phones(PairedPhones::defaultPath());
+        QString error;
+        if (!phones.forget(QString(), error)) {
+            std::fprintf(stderr, "Tarnwell: %s\n", qPrintable(error));
+            return 1;
+        }
         return 0;
     }
     headless = parser.isSet(headlessOption);

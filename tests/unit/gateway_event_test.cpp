@@ -8,7 +8,7 @@ namespace {
 using Kind = GatewayEvent::Kind;
 
 GatewayEvent event(Kind kind, QString url = {}, QString detail = {}, QDateTime until = {}) {
-    return {kind, std::move(url), std::move(detail), std::move(until)};
+    return {kind, std::move(url), std::move(detail), std::move(until), {}, {}};
 }
 
 TEST(GatewayEvent, EachEventWithItsFieldsAndNothingElse) {
@@ -34,6 +34,7 @@ TEST(GatewayEvent, EachEventWithItsFieldsAndNothingElse) {
         {R"({"event":"pairing-paused","until":"soon"})", std::nullopt},
         {R"({"event":"pairing-paused"})", std::nullopt},
         {R"({"event":"pairing-resumed"})", event(Kind::PairingResumed)},
+        {R"({"event":"phones","list":[{"id":"ab","name":"iPhone · Safari"}]})", event(Kind::Phones)},
         {R"({"event":"reticulating"})", std::nullopt},
         {R"({"url":"https://x"})", std::nullopt},
         {R"(["ready"])", std::nullopt},

@@ -56,9 +56,12 @@ TEST(PageMessages, ThePagesScriptUsesTheGatewaysCodes) {
                                                           {"welcome", code(Type::Welcome)},
                                                           {"notice", code(Type::Notice)},
                                                           {"error", code(Type::Error)},
+                                                          {"token", code(Type::Token)},
                                                           {"pong", code(Type::Pong)}}));
-    EXPECT_EQ(pageTable("ERROR"), (std::map<std::string, int>{{"wrongPin", code(ErrorCode::WrongPin)},
-                                                              {"silent", code(ErrorCode::Silent)}}));
+    EXPECT_EQ(pageTable("ERROR"),
+              (std::map<std::string, int>{{"wrongPin", code(ErrorCode::WrongPin)},
+                                          {"silent", code(ErrorCode::Silent)},
+                                          {"unknownToken", code(ErrorCode::UnknownToken)}}));
     EXPECT_EQ(pageTable("CODEC"),
               (std::map<std::string, int>{{"opus", code(Codec::Opus)}, {"pcm", code(Codec::Pcm)}}));
 }
@@ -87,7 +90,14 @@ TEST(PageMessages, AcceptOnlyWholeWellFormedMessagesInOrder) {
         {"body over the limit", {hello(), unit(2, Bytes(2049))}, Fault::Oversize},
         {"a gateway's type", {unit(0x81, {})}, Fault::WrongType},
         {"unknown type", {unit(0x09, {})}, Fault::WrongType},
-        {"hello version 2", {unit(1, {2, 2, 1, 1, '1'})}, Fault::BadBody},
+        {"hello version 2 with a token",
+         {unit(1, Bytes{2, 2, 1, 0, 32} + Bytes(32, 7) + Bytes{'p'})},
+         Fault::None},
+        {"hello version 2 with a pin and a token",
+         {unit(1, Bytes{2, 2, 1, 1, '1', 32} + Bytes(32))},
+         Fault::BadBody},
+        {"hello version 2 token of 31 bytes", {unit(1, Bytes{2, 2, 1, 0, 31} + Bytes(31))}, Fault::BadBody},
+        {"hello version 3", {unit(1, {3, 2, 1, 1, '1'})}, Fault::BadBody},
         {"hello codec 3", {hello(3)}, Fault::BadBody},
         {"hello mode 3", {hello(2, 3)}, Fault::BadBody},
         {"hello without a pin", {hello(2, 1, "")}, Fault::BadBody},

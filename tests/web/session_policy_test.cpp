@@ -16,8 +16,9 @@
 
 namespace {
 
-const char* const kErrorNames[] = {"",        "WrongPin",      "Throttled", "Busy",    "Confused",
-                                   "NoHello", "EngineRefused", "Silent",    "NoSound", "PairingPaused"};
+const char* const kErrorNames[] = {"",         "WrongPin",      "Throttled",     "Busy",
+                                   "Confused", "NoHello",       "EngineRefused", "Silent",
+                                   "NoSound",  "PairingPaused", "UnknownToken"};
 
 class Script {
 public:
@@ -55,9 +56,12 @@ public:
 private:
     std::string hello(SessionPolicy::SessionId id, const std::string& text, SessionPolicy::TimePoint now) {
         const size_t slash = text.find('/');
-        const PageMessage::Hello hello{PageMessage::Codec::Opus, 1, text.substr(0, slash),
-                                       text.substr(slash + 1)};
-        const SessionPolicy::HelloVerdict verdict = policy_.hello(id, hello, now);
+        // "known/ID" and "unknown/ID" give a paired phone's token, or a stranger's.
+        const std::string pin = text.substr(0, slash);
+        const bool token = pin.ends_with("known");
+        const PageMessage::Hello hello{PageMessage::Codec::Opus, 1, token ? "" : pin, text.substr(slash + 1),
+                                       token ? std::string(32, 't') : ""};
+        const SessionPolicy::HelloVerdict verdict = policy_.hello(id, hello, now, pin == "known");
         std::string out = verdict.refusal ? kErrorNames[int(*verdict.refusal)] : "welcome";
         if (verdict.replaced) out += ", replaces " + label(*verdict.replaced);
         if (verdict.pauseBegan) out += ", paused";
@@ -114,6 +118,12 @@ TEST(SessionPolicy, HoldsThePagesToItsRules) {
           {"601999 hello d@51 4711/pd", "PairingPaused"},
           {"602000 expire", "resumed"},
           {"602000 hello e@52 4711/pe", "welcome"}}},
+        {"a paired phone's token is a right PIN, an unknown token a wrong one",
+         {{"0 hello a@1 known/pa", "welcome"},
+          {"0 hello b@2 known/pb", "Busy"},
+          {"0 guess 4@7", "WrongPin;"},
+          {"0 hello c@7 unknown/pc", "UnknownToken"},
+          {"0 hello d@7 known/pd", "Throttled"}}},
         {"thirty wrong PINs over more than ten minutes do not pause",
          {{"0 guess 29", "WrongPin;"},
           {"600000 guess 1", "WrongPin;"},

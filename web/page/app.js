@@ -59,6 +59,13 @@ const session = new Session({
   secure: window.isSecureContext,
   wakeLock: navigator.wakeLock,
   storage: window.sessionStorage,
+  keep: (() => {
+    try {
+      return window.localStorage;
+    } catch {
+      return null; // storage blocked: the PIN every time
+    }
+  })(),
   random: (n) => crypto.getRandomValues(new Uint8Array(n)),
   host: location.host,
   forcedTransport: link.get('transport'),
@@ -86,7 +93,7 @@ for (const input of document.querySelectorAll('input[name=latency]')) {
   input.addEventListener('change', () => session.setMode(latency()));
 }
 document.addEventListener('visibilitychange', () => (document.hidden ? session.hidden() : session.visible()));
-if (!link.get('pin')) $('pin-form').hidden = false;
+if (!link.get('pin') && !session.paired) $('pin-form').hidden = false;
 // Start is live, and the page idle, only once its logic is wired: a tap
 // while the modules still load would be lost.
 $('start').disabled = false;

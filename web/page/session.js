@@ -8,9 +8,9 @@
 // takes over for good. Callbacks from any transport but the current one are
 // ignored.
 
-export const T = { hello: 1, audio: 2, mode: 3, stop: 4, ping: 5, welcome: 0x81, notice: 0x82, error: 0x83, pong: 0x85 };
+export const T = { hello: 1, audio: 2, mode: 3, stop: 4, ping: 5, welcome: 0x81, notice: 0x82, error: 0x83, token: 0x84, pong: 0x85 };
 // The gateway's table (protocol/page_message.h); page_message_test holds them equal.
-const ERROR = { wrongPin: 1, silent: 7 };
+const ERROR = { wrongPin: 1, silent: 7, unknownToken: 10 };
 const CODEC = { opus: 1, pcm: 2 };
 const WS_OPEN_MS = 3000;
 const PING_MS = 1000;
@@ -18,6 +18,8 @@ const PONG_LOST_MS = 3000;
 const STEADY_MS = 10000; // a stream that held this long starts the backoff afresh
 const POST_IN_FLIGHT = 3;
 const PAGE_ID_KEY = 'sonvale-page-id';
+const TOKEN_KEY = 'sonvale-token'; // in env.keep (localStorage): the phone stays paired
+const TOKEN_BYTES = 32;
 
 export const SAY = {
   asking: 'Asking for the microphone…',
@@ -76,14 +78,35 @@ export function micSentence(error) {
 // Kept for the tab's life, so a reload is the same phone and takes its stream back.
 function pageIdFrom(storage, random) {
   const kept = storage?.getItem(PAGE_ID_KEY) ?? '';
-  if (/^[0-9a-f]{16}$/.test(kept)) return Uint8Array.from(kept.match(/../g), (h) => parseInt(h, 16));
+  if (/^[0-9a-f]{16}$/.test(kept)) return unhex(kept);
   const id = random(8);
   try {
-    storage?.setItem(PAGE_ID_KEY, Array.from(id, (b) => b.toString(16).padStart(2, '0')).join(''));
+    storage?.setItem(PAGE_ID_KEY, hex(id));
   } catch {
     // Private modes may refuse storage; the id then lasts until reload.
   }
   return id;
+}
+
+const hex = (bytes) => Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
+const unhex = (text) => Uint8Array.from(text.match(/../g), (h) => parseInt(h, 16));
+
+function keptToken(keep) {
+  try {
+    const kept = keep?.getItem(TOKEN_KEY) ?? '';
+    return new RegExp(`^[0-9a-f]{${2 * TOKEN_BYTES}}$`).test(kept) ? unhex(kept) : null;
+  } catch {
+    return null;
+  }
+}
+
+function keepToken(keep, token) {
+  try {
+    if (token) keep?.setItem(TOKEN_KEY, hex(token));
+    else keep?.removeItem(TOKEN_KEY);
+  } catch {
+    // Storage refused: the phone pairs with the PIN next time.
+  }
 }
 
 function pcmEncoder(send) {
@@ -216,6 +239,7 @@ export class Session {
     this.env = env;
     this.state = 'idle';
     this.pageId = pageIdFrom(env.storage, env.random);
+    this.token = keptToken(env.keep);
     this.stats = { transport: '', codec: '', chunks: 0, rttMs: [], sockets: 0, welcomes: 0 };
     this.usePost = env.forcedTransport === 'post' || !env.WebSocket;
     this.run = 0; // bumped by Stop and failures: async work of an older run undoes itself
@@ -223,6 +247,11 @@ export class Session {
     this.way = null;
     this.audio = null;
     this.lock = null;
+  }
+
+  // Paired before: Start needs no PIN.
+  get paired() {
+    return Boolean(this.token);
   }
 
   get active() {
@@ -242,7 +271,7 @@ export class Session {
   }
 
   async start(pin, mode) {
-    if (!pin) return this.env.render({ state: this.state, text: SAY.pin, pinWanted: true });
+    if (!pin && !this.token) return this.env.render({ state: this.state, text: SAY.pin, pinWanted: true });
     if (!this.go('start', SAY.asking)) return;
     Object.assign(this, { pin, mode });
     const run = ++this.run;
@@ -482,13 +511,12 @@ export class Session {
     this.retryTimer = this.env.setTimeout(() => this.go('retry', SAY.connecting) && this.connect(), delay);
   }
 
+  // Version 1 with the PIN; version 2 with the kept token instead, once paired.
   helloBody() {
+    const codec = this.stats.codec === 'opus' ? CODEC.opus : CODEC.pcm;
+    if (this.token) return Uint8Array.of(2, codec, this.mode, 0, this.token.length, ...this.token, ...this.pageId);
     const pin = new TextEncoder().encode(this.pin);
-    const body = new Uint8Array(4 + pin.length + this.pageId.length);
-    body.set([1, this.stats.codec === 'opus' ? CODEC.opus : CODEC.pcm, this.mode, pin.length]);
-    body.set(pin, 4);
-    body.set(this.pageId, 4 + pin.length);
-    return body;
+    return Uint8Array.of(1, codec, this.mode, pin.length, ...pin, ...this.pageId);
   }
 
   onBytes(bytes) {
@@ -505,6 +533,13 @@ export class Session {
         this.say(body[0] === 1 ? SAY.streaming : sentence);
       } else if (type === T.error && body[0] === ERROR.silent) {
         this.dropped('The computer stopped hearing this phone.');
+      } else if (type === T.token && body.length === TOKEN_BYTES) {
+        this.token = body.slice();
+        keepToken(this.env.keep, this.token);
+      } else if (type === T.error && body[0] === ERROR.unknownToken) {
+        this.token = null;
+        keepToken(this.env.keep, null);
+        this.fail(sentence, { pinWanted: true });
       } else if (type === T.error) {
         this.fail(sentence, { pinWanted: body[0] === ERROR.wrongPin });
       } else if (type === T.pong) {

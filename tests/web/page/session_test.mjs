@@ -3,7 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
-import { SAY, T, messages } from '../../../web/page/session.js';
+import { SAY, T, message, messages } from '../../../web/page/session.js';
 import { Resampler } from '../../../web/page/capture.js';
 import { bytesOf, reach, settle, welcome } from './fakes.mjs';
 
@@ -76,6 +76,20 @@ test('a reload is the same phone', async () => {
   const store = new Map();
   const id = async () => (await reach('streaming', {}, store)).sockets[0].sent[0].slice(-8).join();
   assert.equal(await id(), await id());
+});
+
+test('a paired phone starts without a PIN, with its token; a forgotten token asks for the PIN', async () => {
+  const store = new Map();
+  const w = phone({}, store);
+  await reach(w, 'streaming');
+  w.sockets[0].receive(message(T.token, new Uint8Array(32).fill(7)));
+  const again = phone({}, store);
+  again.session.start('', 1);
+  await settle();
+  again.sockets[0].open();
+  assert.deepEqual([...again.sockets[0].sent[0].slice(3, 40)], [2, 2, 1, 0, 32, ...new Array(32).fill(7)]);
+  again.sockets[0].receive(bytesOf(T.error, 10, 'forgotten'));
+  assert.deepEqual([again.session.state, again.views.at(-1).pinWanted, again.session.paired], ['error', true, false]);
 });
 
 test('an error from the gateway ends the session with its sentence and no retry', async () => {
