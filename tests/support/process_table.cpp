@@ -45,6 +45,8 @@ std::optional<ProcessInfo> readProcess(pid_t pid) {
         if (key == "VmRSS:") status >> p.rssKb;
         if (key == "VmHWM:") status >> p.peakRssKb;
     }
+    const std::filesystem::directory_iterator fds(base + "/fd", ec);
+    p.openFiles = std::distance(fds, {});
     return p;
 }
 

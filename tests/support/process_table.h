@@ -21,6 +21,7 @@ struct ProcessInfo {
     double cpuSeconds = 0;
     long rssKb = 0;
     long peakRssKb = 0;
+    long openFiles = 0;  // descriptors
 };
 
 // One process; nullopt when it does not exist (any more).

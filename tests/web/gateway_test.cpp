@@ -7,13 +7,12 @@
 
 #include <cmath>
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 
 #include "audio_analysis.h"
 #include "engine_process.h"
 #include "gateway_process.h"
 #include "net_client.h"
+#include "process_table.h"
 #include "ring_tap.h"
 #include "tls_client.h"
 #include "web_page.h"
@@ -59,19 +58,6 @@ protected:
     std::unique_ptr<ChildProcess> gateway;
     RingTap tap;
 };
-
-size_t openDescriptors(pid_t pid) {
-    const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
-    return size_t(std::distance(begin(fds), end(fds)));
-}
-
-long residentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string word; status >> word;) {
-        if (word == "VmRSS:" && status >> word) return std::stol(word);
-    }
-    return -1;
-}
 
 TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
     EXPECT_FALSE(Page("https://evil.example").opened()) << "another site's page was let in";
@@ -132,7 +118,7 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
 // answering and gives back every descriptor. (The abuse run in make soak
 // throws the rest at it: caps, plain http://, bad framing, PIN guessing.)
 TEST_F(WebGateway, TheAcceptPathHolds) {
-    const size_t baseline = openDescriptors(gateway->pid());
+    const long baseline = readProcess(gateway->pid())->openFiles;
     for (int i = 0; i < 1000; ++i)
         TcpClient().connect(47812);
 
@@ -150,7 +136,7 @@ TEST_F(WebGateway, TheAcceptPathHolds) {
         EXPECT_TRUE(client.closedByPeer(30s));
 
     // Pipelined requests that are never read hold one answer, not thousands.
-    const long before = residentKiB(gateway->pid());
+    const long before = readProcess(gateway->pid())->rssKb;
     {
         TlsClient hog;
         ASSERT_TRUE(hog.encrypted());
@@ -162,12 +148,12 @@ TEST_F(WebGateway, TheAcceptPathHolds) {
         // Everything sent (loopback buffers hold a megabyte), and time to answer it all.
         pumpUntil([&] { return hog.socket().encryptedBytesToWrite() == 0; });
         pumpUntil([] { return false; }, 2s);
-        EXPECT_LT(residentKiB(gateway->pid()) - before, 4096);
+        EXPECT_LT(readProcess(gateway->pid())->rssKb - before, 4096);
     }
 
     fresh.socket().abort();
-    EXPECT_TRUE(waitFor([&] { return openDescriptors(gateway->pid()) == baseline; }, 30s))
-        << openDescriptors(gateway->pid()) << " descriptors, " << baseline << " at the start";
+    EXPECT_TRUE(waitFor([&] { return readProcess(gateway->pid())->openFiles == baseline; }, 30s))
+        << readProcess(gateway->pid())->openFiles << " descriptors, " << baseline << " at the start";
 }
 
 }  // namespace
