@@ -7,8 +7,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app_delegate.h"
 #include "capsule_button.h"
 #include "engine_controller.h"
+#include "last_seen.h"
 #include "level_bar.h"
 #include "pairing.h"
 #include "qr_card.h"
@@ -249,7 +251,74 @@ QWidget* ContentView::addressRow() {
     pairingPaused_->setAlignment(Qt::AlignHCenter);
     pairingPaused_->hide();
     layout->addWidget(pairingPaused_);
+    layout->addWidget(phonesSection());
     return box;
+}
+
+QWidget* ContentView::phonesSection() {
+    phonesSection_ = new RoundedPanel(Theme::surface(), 12);
+    phonesSection_->setObjectName(QStringLiteral("pairedPhones"));
+    auto* layout = new QVBoxLayout(phonesSection_);
+    layout->setContentsMargins(14, 10, 14, 10);
+    layout->setSpacing(6);
+    layout->addWidget(
+        makeText(tr("Remembered phones"), Typography::system(11, QFont::DemiBold), Theme::textSecondary()));
+    phoneRows_ = new QVBoxLayout;
+    phoneRows_->setSpacing(6);
+    layout->addLayout(phoneRows_);
+    forgetError_ = makeText(QString(), Typography::system(11, QFont::Medium), Theme::danger(), "forgetError");
+    forgetError_->setWordWrap(true);
+    forgetError_->hide();
+    layout->addWidget(forgetError_);
+    phonesSection_->hide();
+    return phonesSection_;
+}
+
+void ContentView::showPairedPhones(const std::vector<GatewayEvent::Phone>& phones) {
+    // Rebuilt whole: the list is short and changes only when the gateway says so.
+    while (QLayoutItem* item = phoneRows_->takeAt(0)) {
+        if (QWidget* row = item->widget()) {
+            row->hide();
+            row->deleteLater();  // a row may be the sender of the click that led here
+        }
+        delete item;
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const GatewayEvent::Phone& phone : phones) {
+        auto* row = new QWidget;
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(10);
+        layout->addWidget(makeText(phone.name.isEmpty() ? tr("Unknown browser") : phone.name,
+                                   Typography::system(13, QFont::Medium), Theme::textPrimary(), "phoneName"),
+                          0, Qt::AlignVCenter);
+        layout->addWidget(makeText(lastSeenText(phone.lastSeen, now), Typography::system(11),
+                                   Theme::textSecondary(), "phoneLastSeen"),
+                          0, Qt::AlignVCenter);
+        layout->addStretch(1);
+        auto* button = new CapsuleButton(Typography::system(11, QFont::DemiBold), QMargins(10, 4, 10, 4));
+        button->setObjectName(QStringLiteral("forgetButton"));
+        button->setLabel(tr("Forget"));
+        button->setColors(Theme::danger(), Theme::withOpacity(Theme::danger(), 0.16));
+        connect(button, &QAbstractButton::clicked, this,
+                [this, id = phone.id, button] { forget(id, button); });
+        layout->addWidget(button, 0, Qt::AlignVCenter);
+        phoneRows_->addWidget(row);
+    }
+    forgetError_->hide();
+    phonesSection_->setVisible(!phones.empty());
+}
+
+void ContentView::forget(const QString& id, CapsuleButton* button) {
+    QString error;
+    if (AppDelegate::forgetPhone(id, error)) {
+        // The row goes when the gateway lists the phones again.
+        button->setEnabled(false);
+        forgetError_->hide();
+    } else {
+        forgetError_->setText(tr("Could not forget the phone: ") + error);
+        forgetError_->show();
+    }
 }
 
 QWidget* ContentView::engineRow() {

@@ -7,15 +7,18 @@
 
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 #include "audio_monitor.h"
 #include "engine_state.h"
+#include "gateway_event.h"
 #include "system_watch.h"
 
 class CapsuleButton;
 class EngineController;
 class LevelBar;
 class QLabel;
+class QVBoxLayout;
 class QrCard;
 class StatusDot;
 class SymbolLabel;
@@ -35,12 +38,17 @@ class SymbolLabel;
 // Main thread only.
 //
 // Under the PIN, while pairing is paused (showPairingPaused()), a line says so.
+// Under that, the phones whose browsers paired (showPairedPhones()), each with
+// when it was last seen and a Forget button (AppDelegate::forgetPhone: the
+// gateway sees the file change, ends that phone's stream and lists the phones
+// again); hidden while there are none.
 //
 // Children that tests look at carry object names: "qrCard", "hostText",
 // "pinText", "copyButton", "statusDot", "statusText", "engineButton",
 // "deviceIcon", "deviceText", "testButton", "levelBar", "echoWarning",
 // "levelSection", "engineRow", "phoneAppChoice", "browserChoice",
-// "pairingPaused".
+// "pairingPaused", "pairedPhones" (rows "phoneName", "phoneLastSeen",
+// "forgetButton"), "forgetError".
 class ContentView : public QWidget {
     Q_OBJECT
 
@@ -78,6 +86,7 @@ public:
 
     // until invalid: pairing is open, the line is hidden.
     void showPairingPaused(const QDateTime& until);
+    void showPairedPhones(const std::vector<GatewayEvent::Phone>& phones);
     static QColor statusColor(const EngineState& state);
 
     // Never smaller than 420 x 640, nor than what the content needs.
@@ -95,6 +104,8 @@ private:
     QWidget* qrCard();
     QWidget* choiceRow();
     QWidget* addressRow();
+    QWidget* phonesSection();
+    void forget(const QString& id, CapsuleButton* button);
     QWidget* engineRow();
     QWidget* deviceNote();
     QWidget* levelSection();
@@ -126,4 +137,7 @@ private:
     LevelBar* levelBar_ = nullptr;
     QLabel* echoWarning_ = nullptr;
     QLabel* pairingPaused_ = nullptr;
+    QWidget* phonesSection_ = nullptr;
+    QVBoxLayout* phoneRows_ = nullptr;
+    QLabel* forgetError_ = nullptr;
 };

@@ -47,6 +47,7 @@ void MainWindow::open() {
     if (fresh) {
         content_ = new ContentView(engine_);
         content_->showPairingPaused(pairingPausedUntil_);
+        content_->showPairedPhones(pairedPhones_);
         scroll_->setWidget(content_);
     }
     if (!placed_) placeOnScreen();
@@ -62,6 +63,11 @@ void MainWindow::open() {
 void MainWindow::showPairingPaused(const QDateTime& until) {
     pairingPausedUntil_ = until;
     if (content_) content_->showPairingPaused(until);
+}
+
+void MainWindow::showPairedPhones(const std::vector<GatewayEvent::Phone>& phones) {
+    pairedPhones_ = phones;
+    if (content_) content_->showPairedPhones(phones);
 }
 
 void MainWindow::placeOnScreen() {

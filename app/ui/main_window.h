@@ -3,6 +3,10 @@
 #include <QDateTime>
 #include <QWidget>
 
+#include <vector>
+
+#include "gateway_event.h"
+
 class ContentView;
 class EngineController;
 class QScrollArea;
@@ -26,6 +30,8 @@ public:
     ContentView* content() const { return content_; }
     // Kept for content built later too; until invalid: pairing is open.
     void showPairingPaused(const QDateTime& until);
+    // Kept for content built later too.
+    void showPairedPhones(const std::vector<GatewayEvent::Phone>& phones);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -39,4 +45,5 @@ private:
     ContentView* content_ = nullptr;
     bool placed_ = false;
     QDateTime pairingPausedUntil_;
+    std::vector<GatewayEvent::Phone> pairedPhones_;
 };

@@ -22,6 +22,8 @@ TarnwellApp::TarnwellApp(AppDelegate& delegate, QObject* parent)
     connect(&delegate_, &AppDelegate::browserStreamingChanged, &menu_, &MenuBarContent::showBrowserStreaming);
     connect(&delegate_, &AppDelegate::pairingPausedChanged, &menu_, &MenuBarContent::showPairingPaused);
     connect(&delegate_, &AppDelegate::pairingPausedChanged, &window_, &MainWindow::showPairingPaused);
+    connect(&delegate_, &AppDelegate::pairedPhonesChanged, this,
+            [this] { window_.showPairedPhones(delegate_.pairedPhones()); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &TarnwellApp::terminate);
 }
 

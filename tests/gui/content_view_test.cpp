@@ -110,6 +110,14 @@ TEST_F(ContentViewTest, TheCardFollowsTheNetworkAndOffersTheBrowserLinkAndNothin
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), browser[0]);
     EXPECT_EQ(copy->text(), QStringLiteral("Copied"));
     EXPECT_TRUE(waitUntil([&] { return copy->text() == idle; }));
+
+    // The remembered phones, under the card only while there are some.
+    EXPECT_TRUE(child<QWidget>(content(), "pairedPhones")->isHidden());
+    window->showPairedPhones({{QStringLiteral("0123456789abcdef"), QStringLiteral("iPhone · Safari"),
+                               QDateTime::currentDateTimeUtc()}});
+    EXPECT_FALSE(child<QWidget>(content(), "pairedPhones")->isHidden());
+    EXPECT_EQ(child<QLabel>(content(), "phoneName")->text(), QStringLiteral("iPhone · Safari"));
+    EXPECT_TRUE(child<QLabel>(content(), "phoneLastSeen")->text().startsWith(QStringLiteral("today ")));
 }
 
 class ContentViewOnSoundServer : public ContentViewTest {};

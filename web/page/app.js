@@ -38,8 +38,18 @@ async function opusEncoder(send) {
   }
 }
 
-function render({ state, text, pinWanted, computer }) {
+// Once the token is kept the PIN in the link is of no more use: without it, a
+// bookmark or home-screen icon made from now on is the bare link.
+function dropPinFromLink() {
+  if (!link.has('pin')) return;
+  link.delete('pin');
+  const rest = link.toString();
+  history.replaceState(history.state, '', location.pathname + location.search + (rest ? `#${rest}` : ''));
+}
+
+function render({ state, text, pinWanted, computer, paired }) {
   if (computer) $('computer').textContent = computer;
+  if (paired) dropPinFromLink();
   if (text !== undefined) $('state').textContent = text;
   if (pinWanted) {
     $('pin-form').hidden = false;

@@ -100,12 +100,14 @@ function keptToken(keep) {
   }
 }
 
+// True when the token is kept for the next visit.
 function keepToken(keep, token) {
   try {
     if (token) keep?.setItem(TOKEN_KEY, hex(token));
     else keep?.removeItem(TOKEN_KEY);
+    return Boolean(keep && token);
   } catch {
-    // Storage refused: the phone pairs with the PIN next time.
+    return false; // storage refused: the phone pairs with the PIN next time
   }
 }
 
@@ -535,7 +537,7 @@ export class Session {
         this.dropped('The computer stopped hearing this phone.');
       } else if (type === T.token && body.length === TOKEN_BYTES) {
         this.token = body.slice();
-        keepToken(this.env.keep, this.token);
+        if (keepToken(this.env.keep, this.token)) this.env.render({ state: this.state, paired: true });
       } else if (type === T.error && body[0] === ERROR.unknownToken) {
         this.token = null;
         keepToken(this.env.keep, null);

@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 
 import { SAY, T, message, messages } from '../../../web/page/session.js';
 import { Resampler } from '../../../web/page/capture.js';
-import { bytesOf, reach, settle, welcome } from './fakes.mjs';
+import { bytesOf, phone, reach, settle, welcome } from './fakes.mjs';
 
 const types = (sent) => sent.flatMap((b) => [...messages(b)].map((m) => m.type));
 
@@ -80,9 +80,9 @@ test('a reload is the same phone', async () => {
 
 test('a paired phone starts without a PIN, with its token; a forgotten token asks for the PIN', async () => {
   const store = new Map();
-  const w = phone({}, store);
-  await reach(w, 'streaming');
+  const w = await reach('streaming', {}, store);
   w.sockets[0].receive(message(T.token, new Uint8Array(32).fill(7)));
+  assert.equal(w.views.at(-1).paired, true); // the page then drops the PIN from its link
   const again = phone({}, store);
   again.session.start('', 1);
   await settle();
