@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (action == ControlServer::Action::HelloOk && !pin.empty() && !hello) std::abort();
             if (action == ControlServer::Action::Queue && !pin.empty() && !authed) std::abort();
             if (std::optional<int> mode = ControlLine::modeOf(*line)) {
-                if (*mode < 0 || *mode > 2) std::abort();
+                if (*mode < 0 || *mode > 2 || line->find("\"t\":\"mode\"") == std::string::npos) std::abort();
             }
         }
         if (framer.buffered() > kLimit) std::abort();

@@ -44,7 +44,7 @@ verdict() { [ "$(field "$1" pass)" = True ] && echo pass || echo FAIL; }
         echo "| engine killed under the controller | $(field "$restarts" kills) SIGKILLs; slowest relaunch $(field "$restarts" max_relaunch_ms) ms; PIN kept: $([ "$(field "$restarts" same_pin)" = True ] && echo yes || echo no) | SIGKILL of the engine | — | engines at once at most $(field "$restarts" max_engines); zombies $(field "$restarts" zombies) | $(verdict "$restarts") | \`scripts/sandbox.sh $shown/bin/soak_restarts $kills $shown/libexec/tarnwell/sonvale-engine 1500\` |"
     fi
     echo
-    echo "Fuzzing (\`make fuzz\`) runs libFuzzer on the packet decoder, the control stream, the mode rule,"
+    echo "Fuzzing (\`make fuzz\`) runs libFuzzer on the packet decoder, the control stream (with its mode lines),"
     echo "the jitter buffer and the pairing URL parser; \`make test\` replays the saved corpus in fuzz/corpus."
 } > "$out"
 # The gateway's abuse run adds its section; a defence that did not hold fails the run.

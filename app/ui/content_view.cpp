@@ -245,6 +245,14 @@ QWidget* ContentView::addressRow() {
     connect(copyButton_, &QAbstractButton::clicked, this, &ContentView::copyURL);
     layout->addWidget(copyButton_, 0, Qt::AlignHCenter);
 
+    // Said before the phone says it, so that its full-page warning is expected.
+    certificateNote_ = makeText(tr("The phone warns once that this computer signs its own certificate: "
+                                   "tap Advanced or Show Details, then go on to the address."),
+                                Typography::system(11), Theme::textSecondary(), "certificateNote");
+    certificateNote_->setWordWrap(true);
+    certificateNote_->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(certificateNote_);
+
     pairingPaused_ =
         makeText(QString(), Typography::system(12, QFont::Medium), Theme::danger(), "pairingPaused");
     pairingPaused_->setWordWrap(true);
@@ -403,6 +411,7 @@ void ContentView::showPairing() {
     else
         qrCard_->setNoNetwork();
     copyButton_->setEnabled(online);
+    certificateNote_->setVisible(browser && online);
     showCopied();
     auto mark = [](CapsuleButton* button, bool chosen) {
         if (chosen)

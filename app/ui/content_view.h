@@ -137,6 +137,7 @@ private:
     LevelBar* levelBar_ = nullptr;
     QLabel* echoWarning_ = nullptr;
     QLabel* pairingPaused_ = nullptr;
+    QLabel* certificateNote_ = nullptr;
     QWidget* phonesSection_ = nullptr;
     QVBoxLayout* phoneRows_ = nullptr;
     QLabel* forgetError_ = nullptr;

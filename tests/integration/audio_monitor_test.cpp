@@ -145,15 +145,4 @@ TEST(TestPlaybackOnSoundServer, PlaysOnlyTheRingsNewAudioAndStopsWhenTurnedOff) 
     EXPECT_EQ(playbackStreams(pulse), idle);
 }
 
-TEST(TestPlayback, AnOutputThatCannotStartIsLoggedAndTheWishKept) {
-    qputenv("PULSE_SERVER", "unix:/nonexistent/native");
-    LogCapture log;
-    RingWriter ring;
-    AudioMonitor m;
-    m.start();
-    m.setTesting(true);
-    EXPECT_TRUE(m.isTesting());
-    EXPECT_EQ(log.lines().size(), 1u) << log.text();
-}
-
 }  // namespace

@@ -19,12 +19,10 @@ TEST(GatewayEvent, EachEventWithItsFieldsAndNothingElse) {
     } rows[] = {
         {R"({"event":"ready","url":"https://10.0.0.2:47812/#pin=0042"})",
          event(Kind::Ready, QStringLiteral("https://10.0.0.2:47812/#pin=0042"))},
-        {R"({"event":"ready"})", std::nullopt},
         {R"({"event":"ready","url":7})", std::nullopt},
         {R"({"event":"stream-started","more":true})", event(Kind::StreamStarted)},
         {R"({"event":"stream-stopped","detail":"no gap"})",
          event(Kind::StreamStopped, {}, QStringLiteral("no gap"))},
-        {R"({"event":"stream-stopped"})", event(Kind::StreamStopped)},
         {R"({"event":"pairing-paused","until":"2030-01-02T12:34:56Z"})",
          event(Kind::PairingPaused, {}, {}, noon)},
         {R"({"event":"pairing-paused","until":"2030-01-02T14:34:56+02:00"})",
@@ -32,13 +30,8 @@ TEST(GatewayEvent, EachEventWithItsFieldsAndNothingElse) {
         {R"({"event":"pairing-paused","until":"2030-01-02T12:34:56"})",
          event(Kind::PairingPaused, {}, {}, noon)},
         {R"({"event":"pairing-paused","until":"soon"})", std::nullopt},
-        {R"({"event":"pairing-paused"})", std::nullopt},
         {R"({"event":"pairing-resumed"})", event(Kind::PairingResumed)},
         {R"({"event":"phones","list":[{"id":"ab","name":"iPhone · Safari"}]})", event(Kind::Phones)},
-        {R"({"event":"reticulating"})", std::nullopt},
-        {R"({"url":"https://x"})", std::nullopt},
-        {R"(["ready"])", std::nullopt},
-        {"sonvale-web: a browser streams", std::nullopt},
         {"", std::nullopt},
     };
     for (const auto& row : rows) {
