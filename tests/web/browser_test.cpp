@@ -6,6 +6,7 @@
 // listens.
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <iostream>
@@ -59,7 +60,13 @@ protected:
         ASSERT_TRUE(onset) << name << ": nothing heard";
         const size_t from = *onset + kRate, end = x.size() / 2;
         ASSERT_GT(end, from + 2 * kRate) << name << ": the tone came late";
-        const testsupport::Tone tone = testsupport::strongestNear(x, 0, from, kRate / 4, e.hz);
+        // The middle of three quarter seconds, a second apart: one concealed
+        // chunk may bend the one it falls in.
+        std::vector<testsupport::Tone> tones;
+        for (size_t at = from; at <= from + 2 * kRate; at += kRate)
+            tones.push_back(testsupport::strongestNear(x, 0, at, kRate / 4, e.hz));
+        std::sort(tones.begin(), tones.end(), [](const auto& a, const auto& b) { return a.hz < b.hz; });
+        const testsupport::Tone tone = tones[1];
         std::printf("%s: %.1f Hz at %.1f dBFS RMS\n", name.c_str(), tone.hz, 20 * std::log10(tone.rms));
         EXPECT_NEAR(tone.hz, e.hz, e.hz * 0.015) << name;
         EXPECT_NEAR(20 * std::log10(tone.rms / (e.peak / std::sqrt(2.0))), 0.0, 1.5) << name;
