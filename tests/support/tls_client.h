@@ -49,10 +49,6 @@ public:
             timeout);
         return std::exchange(received_, {});
     }
-    // Whether the server ended the connection; received() then holds all it sent.
-    bool closedByServer() {
-        return pumpUntil([&] { return socket_.state() == QAbstractSocket::UnconnectedState; });
-    }
     const QByteArray& received() const { return received_; }
     // Takes at most a few bytes of what comes, as a client that never reads.
     void stopReading() {
