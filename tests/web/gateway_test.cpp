@@ -136,7 +136,7 @@ TEST_F(WebGateway, TheAcceptPathHolds) {
         EXPECT_TRUE(client.closedByPeer(30s));
 
     // Pipelined requests that are never read hold one answer, not thousands.
-    const long before = readProcess(gateway->pid())->rssKb;
+    [[maybe_unused]] const long before = readProcess(gateway->pid())->rssKb;
     {
         TlsClient hog;
         ASSERT_TRUE(hog.encrypted());
@@ -148,7 +148,9 @@ TEST_F(WebGateway, TheAcceptPathHolds) {
         // Everything sent (loopback buffers hold a megabyte), and time to answer it all.
         pumpUntil([&] { return hog.socket().encryptedBytesToWrite() == 0; });
         pumpUntil([] { return false; }, 2s);
+#ifndef __SANITIZE_ADDRESS__  // its quarantine keeps what was freed resident
         EXPECT_LT(readProcess(gateway->pid())->rssKb - before, 4096);
+#endif
     }
 
     fresh.socket().abort();
