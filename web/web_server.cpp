@@ -162,7 +162,7 @@ void WebServer::upgrade(QSslSocket* socket, const HttpRequest& request) {
 
 void WebServer::answer(const HttpRequest& request, const QByteArray& body, HttpConnection& connection) {
     const QString path = QUrl(QString::fromStdString(request.target)).path();
-    if (request.method == "POST" && path == "/stream") {
+    if ((request.method == "POST" || request.method == "PUT") && path == "/stream") {
         answerPost(request, body, connection);
         return;
     }
@@ -187,7 +187,10 @@ void WebServer::answer(const HttpRequest& request, const QByteArray& body, HttpC
 // A POST without a session token opens one when its body starts with a Hello;
 // the session is kept (its token back in X-Session, to go with every later
 // POST) only when the core welcomed it, so nothing stays behind a wrong PIN.
-// Later POSTs carry their number in X-Seq, since a page keeps several in flight.
+// Later requests carry their number in X-Seq, since a page keeps several in
+// flight; numbered, they are idempotent (a repeat is dropped), so the page sends
+// them as PUT, which WebKit may send on a kept-alive connection: for a POST it
+// opens a new TLS connection every time.
 void WebServer::answerPost(const HttpRequest& request, const QByteArray& body, HttpConnection& connection) {
     if (!fromOwnPage(request)) {
         connection.respond(403, "text/plain", "Forbidden\n");

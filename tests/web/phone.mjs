@@ -11,7 +11,8 @@ import { refusingFront } from './refusing_front.mjs';
 
 const [engine, pin, shots, dataHome, wav] = process.argv.slice(2);
 const gateway = 'https://127.0.0.1:47812';
-const seconds = Number(process.env.PHONE_STREAM_SECONDS || 6); // longer for a measuring run
+// A measuring run streams longer (PHONE_STREAM_SECONDS) or walks other steps (PHONE_PLAN=post,reload).
+const seconds = Number(process.env.PHONE_STREAM_SECONDS || 6);
 const say = (line) => console.log(line);
 const pause = (ms) => new Promise((done) => setTimeout(done, ms));
 function expect(holds, why) {
@@ -98,7 +99,7 @@ const plans = { chromium: ['wrong-pin', 'websocket'], firefox: ['websocket', 'po
                 webkit: ['websocket', 'post', 'refused', 'reload'] };
 
 // A step that fails says so and the walk goes on, so one fault hides no other.
-for (const step of plans[engine]) {
+for (const step of process.env.PHONE_PLAN?.split(',') ?? plans[engine]) {
   try {
     await steps[step]();
   } catch (e) {

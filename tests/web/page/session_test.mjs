@@ -60,7 +60,7 @@ test('a WebSocket refused at once or not open in 3 s hands over to POST for good
 
 test('POST keeps three numbered requests in flight after the Hello', async () => {
   const w = await reach('connecting', { forcedTransport: 'post' });
-  assert.deepEqual([w.posts.length, w.posts[0].init.headers], [1, {}]); // the Hello waits alone for its session
+  assert.deepEqual([w.posts.length, w.posts[0].init.method, w.posts[0].init.headers], [1, 'POST', {}]); // the Hello waits alone
   w.posts[0].answer(welcome, 'token');
   await settle();
   for (let i = 0; i < 5; i++) w.chunk();
@@ -70,6 +70,7 @@ test('POST keeps three numbered requests in flight after the Hello', async () =>
   await settle();
   assert.deepEqual(seqs(), ['1', '2', '3', '4']);
   assert.deepEqual(types([w.posts[4].init.body]), [T.audio, T.audio]);
+  assert.equal(w.posts[4].init.method, 'PUT');
 });
 
 test('a reload is the same phone', async () => {
