@@ -47,6 +47,9 @@ void StreamDiagnostics::sample() {
         f.delayMs = static_cast<double>(engine->delayUs) / 1000;
     }
     if (gateway_) {
+        // Over the browser's connection nothing is lost: a chunk missing at its turn comes late.
+        f.total.late += gateway_->total.concealed;
+        f.perSecond.late += gateway_->perSecond.concealed;
         f.total.dropped = gateway_->total.dropped;
         f.perSecond.dropped = gateway_->perSecond.dropped;
         f.jitterMs = gateway_->jitterMs;

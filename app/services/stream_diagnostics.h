@@ -13,7 +13,9 @@
 // line. Every phone's stream passes the engine, whose statistics block gives
 // the counts and the delay; while a browser streams, the gateway's stats event
 // adds what only it sees: the jitter and round trip of the phone's own network,
-// the chunks it dropped and its playout depth (added to the delay). A stream
+// the chunks that missed their turn (counted late: the browser's connection
+// loses nothing), the chunks it dropped and its playout depth (added to the
+// delay). A stream
 // counts as running while the engine takes in datagrams or a browser streams.
 // Main thread only.
 class StreamDiagnostics : public QObject {
