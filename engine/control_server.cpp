@@ -192,6 +192,7 @@ void ControlServer::dispatch(ClientSlot& slot, std::string&& line) {
             break;
         case Action::HelloOk:
             slot.authed = true;
+            ++hellosPassed_;
             writeToClient(slot.fd, kHelloOkLine);
             break;
         case Action::HelloErr:

@@ -63,6 +63,8 @@ public:
     bool admitsAudioFrom(uint32_t address) const;
     uint16_t boundPort() const { return port_; }
     int clientCount() const { return clientCount_; }
+    // Hellos answered hello_ok so far: each begins a sender's stream.
+    uint64_t hellosPassed() const { return hellosPassed_; }
 
     // What one line asks of the server, before the guard against guessing:
     // a ping echo, a hello answered ok or err, a line to queue, or nothing.
@@ -100,6 +102,7 @@ private:
     std::string pin_;
     std::array<ClientSlot, kMaxClients> clients_;
     int clientCount_ = 0;
+    uint64_t hellosPassed_ = 0;
     std::array<std::string, kQueueSlots> queue_;
     int queueHead_ = 0;
     int queueTail_ = 0;

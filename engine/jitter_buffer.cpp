@@ -2,9 +2,9 @@
 
 #include "sequence.h"
 
-void JitterBuffer::push(uint32_t seq, std::vector<uint8_t>&& payload) {
-    if (started_ && seqIsEarlier(seq, nextSeq_)) return;
-    packets_.try_emplace(seq, std::move(payload));
+JitterBuffer::Push JitterBuffer::push(uint32_t seq, std::vector<uint8_t>&& payload) {
+    if (started_ && seqIsEarlier(seq, nextSeq_)) return Push::Late;
+    return packets_.try_emplace(seq, std::move(payload)).second ? Push::Stored : Push::Duplicate;
 }
 
 uint32_t JitterBuffer::earliestStored() const {

@@ -18,12 +18,14 @@
 //   again): play-out goes on at the nearest stored number without any loss
 //   report, and newStream() tells the caller to start its decoder afresh.
 // - Payloads are moved in and out, never copied.
+// push tells what became of the packet: stored, late or a duplicate.
 class JitterBuffer {
 public:
     static constexpr uint32_t kMaxLossReports = 50;
+    enum class Push { Stored, Late, Duplicate };
 
     void configure(int32_t target) { target_ = target; }
-    void push(uint32_t seq, std::vector<uint8_t>&& payload);
+    Push push(uint32_t seq, std::vector<uint8_t>&& payload);
     bool pop(std::vector<uint8_t>& out, bool& lost);
     // True when the step just popped begins a new stream after a jump.
     bool newStream() const { return newStream_; }

@@ -15,7 +15,9 @@
 #include "mode_rule.h"
 #include "opus_dec.h"
 #include "sonvale_protocol.h"
+#include "stream_stats.h"
 #include "sv_ring.h"
+#include "sv_stats.hpp"
 #include "udp_receiver.h"
 
 namespace {
@@ -69,11 +71,12 @@ void applyMode(const std::string& line, JitterBuffer& jitter) {
 }
 
 void drain(JitterBuffer& jitter, OpusDec& decoder, SVRingHandle& ring, std::vector<uint8_t>& payload,
-           float* pcm) {
+           float* pcm, StreamStats& stats) {
     bool lost = false;
     while (jitter.pop(payload, lost)) {
         if (jitter.newStream()) decoder.reset();
         const bool conceal = lost || payload.empty();
+        stats.played(jitter.nextSeq() - 1, conceal, lost);
         const int frames = decoder.decode(conceal ? nullptr : payload.data(),
                                           conceal ? 0 : static_cast<int>(payload.size()), pcm, kMaxFrames);
         if (frames >= 1) SVRing_Write(&ring, pcm, static_cast<size_t>(frames));
@@ -116,6 +119,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "[engine] ERROR: OpusDec::init failed\n");
         return 1;
     }
+    // The statistics are for people watching; the engine runs without them.
+    svring::StatsBlock statsBlock;
+    if (!statsBlock.open(svring::StatsBlock::Access::write))
+        std::fprintf(stderr, "[engine] WARNING: no statistics block " SVSTATS_NAME "\n");
+    StreamStats stats;
+    uint64_t hellos = 0;
+
     std::printf("[engine] Pipeline ready. Entering main loop.\n");
     std::fflush(stdout);
 
@@ -125,6 +135,10 @@ int main(int argc, char** argv) {
 
     while (g_running != 0) {
         if (std::optional<std::string> line = control.poll()) applyMode(*line, jitter);
+        if (control.hellosPassed() != hellos) {
+            hellos = control.hellosPassed();
+            stats.begin(StreamStats::nowUs());
+        }
 
         uint32_t source = 0;
         const int n = receiver.recv(receiveBuffer.data(), kReceiveBufferSize, kReceiveWaitMs, &source);
@@ -133,10 +147,14 @@ int main(int argc, char** argv) {
             const uint8_t* data = nullptr;
             uint64_t length = 0;
             if (AudioPacket::decode(receiveBuffer.data(), static_cast<uint64_t>(n), header, data, length)) {
-                jitter.push(header.sequence, std::vector<uint8_t>(data, data + length));
+                const JitterBuffer::Push verdict =
+                    jitter.push(header.sequence, std::vector<uint8_t>(data, data + length));
+                stats.arrived(header.sequence, verdict, StreamStats::nowUs());
             }
         }
-        drain(jitter, decoder, ring.handle, payload, pcm.data());
+        drain(jitter, decoder, ring.handle, payload, pcm.data(), stats);
+        statsBlock.publish(stats.snapshot(StreamStats::nowUs(), jitter.size(),
+                                          SVRing_WriteIndex(&ring.handle) - SVRing_ReadIndex(&ring.handle)));
     }
 
     std::printf("[engine] Shutting down.\n");

@@ -1,6 +1,8 @@
 #include "page_message.h"
 
 #include <cassert>
+#include <cmath>
+#include <cstring>
 
 namespace PageMessage {
 
@@ -96,6 +98,17 @@ std::optional<std::vector<Message>> Reader::read(const uint8_t* data, size_t siz
     }
     hello_ = std::move(hello);
     return messages;
+}
+
+std::optional<double> pingRoundTripMs(const std::vector<uint8_t>& body) {
+    if (body.size() != kMaxPing) return std::nullopt;
+    uint64_t bits = 0;
+    for (size_t i = 0; i < 8; ++i)
+        bits |= static_cast<uint64_t>(body[8 + i]) << (8 * i);
+    double ms = 0;
+    std::memcpy(&ms, &bits, sizeof ms);
+    if (!std::isfinite(ms) || ms < 0) return std::nullopt;
+    return ms;
 }
 
 std::vector<uint8_t> encode(Type type, const uint8_t* body, size_t size) {

@@ -20,7 +20,9 @@
 //          16-bit little-endian samples at 48 kHz (1920 bytes)
 //   Mode   the latency choice (0 low, 1 normal, 2 steady)
 //   Stop   empty: the person tapped Stop
-//   Ping   1..16 bytes, echoed as Pong
+//   Ping   1..16 bytes, echoed as Pong. A 16-byte Ping carries the page's
+//          clock, then its latest round trip in ms (float64 little-endian
+//          each; negative while it has none), for the gateway's statistics
 // Gateway to page:
 //   Welcome  the computer's name (UTF-8): the PIN was right, streaming may begin
 //   Notice   a code and a sentence about the stream that keeps it open
@@ -28,6 +30,9 @@
 //   Token    kTokenSize random bytes after a Welcome for a PIN: given in a
 //            later Hello instead of the PIN, whatever the PIN is then
 //   Pong     the Ping's bytes
+//   Stats    once a second while streaming: how the stream goes, as the
+//            gateway sees it, a JSON object in UTF-8 (the gateway's "stats"
+//            event without its "event" member)
 namespace PageMessage {
 
 enum class Type : uint8_t {
@@ -41,6 +46,7 @@ enum class Type : uint8_t {
     Error = 0x83,
     Token = 0x84,
     Pong = 0x85,
+    Stats = 0x86,
 };
 
 enum class Codec : uint8_t { Opus = 1, Pcm = 2 };
@@ -105,6 +111,10 @@ private:
     Fault fault_ = Fault::None;
     std::optional<Hello> hello_;
 };
+
+// The round trip a 16-byte Ping body reports, in ms; nullopt for any other
+// body or a negative (or not finite) number.
+std::optional<double> pingRoundTripMs(const std::vector<uint8_t>& body);
 
 // One message's wire image; the body must not exceed kMaxBody.
 std::vector<uint8_t> encode(Type type, const uint8_t* body, size_t size);

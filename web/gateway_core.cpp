@@ -1,5 +1,7 @@
 #include "gateway_core.h"
 
+#include <QJsonDocument>
+
 #include <algorithm>
 
 namespace {
@@ -58,6 +60,8 @@ GatewayCore::GatewayCore(QString pin, QString computerName, PairedPhones& phones
     connect(&housekeeping_, &QTimer::timeout, this, &GatewayCore::housekeeping);
     housekeeping_.start();
     connect(&engine_, &EngineLink::stateChanged, this, &GatewayCore::engineStateChanged);
+    statsTimer_.setInterval(1000);
+    connect(&statsTimer_, &QTimer::timeout, this, &GatewayCore::sampleStats);
 }
 
 GatewayCore::~GatewayCore() {
@@ -123,9 +127,13 @@ void GatewayCore::handle(Session& session, const PageMessage::Message& message) 
     if (!policy_.take(session.id, message.type, now)) return;
     switch (message.type) {
         case Type::Ping:
+            if (const auto ms = PageMessage::pingRoundTripMs(message.body);
+                ms && streamSession_ == session.id)
+                stats_.roundTrip(*ms);
             session.peer->send(PageMessage::encode(Type::Pong, message.body.data(), message.body.size()));
             break;
         case Type::Audio:
+            stats_.chunk(now);
             clock_.push(pcm_ ? pcm_->encode(message.body.data()) : message.body, now);
             break;
         case Type::Mode:
@@ -190,6 +198,8 @@ void GatewayCore::startStream(Session& session, const PageMessage::Hello& hello)
     streamSession_ = session.id;
     pcm_ = hello.codec == PageMessage::Codec::Pcm ? std::make_unique<PcmEncoder>() : nullptr;
     clock_.start(maxDepthForMode(hello.mode));
+    stats_.begin(Clock::now());
+    statsTimer_.start();
     session.peer->send(PageMessage::encode(PageMessage::Type::Welcome, computerName_.toStdString()));
     engine_.start(pin_, hello.mode);
     emit streamingChanged(true, {});
@@ -220,10 +230,22 @@ QString GatewayCore::pauseSentence() const {
 void GatewayCore::endStream() {
     if (!streamSession_) return;
     streamSession_.reset();
+    statsTimer_.stop();
     pcm_.reset();
     const QString detail = clock_.stop();
     engine_.stop();
     emit streamingChanged(false, detail);
+}
+
+void GatewayCore::sampleStats() {
+    const PlayoutBuffer* playout = clock_.playout();
+    Session* session = streamSession_ ? find(*streamSession_) : nullptr;
+    if (!playout || !session || !session->peer) return;
+    const QJsonObject stats = stats_.sample(Clock::now(), playout->concealed(), playout->dropped(),
+                                            static_cast<int>(playout->depth()));
+    session->peer->send(PageMessage::encode(
+        PageMessage::Type::Stats, QJsonDocument(stats).toJson(QJsonDocument::Compact).toStdString()));
+    emit statistics(stats);
 }
 
 void GatewayCore::housekeeping() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine_link.h"
+#include "gateway_stats.h"
 #include "page_message.h"
 #include "paired_phones.h"
 #include "pcm_encoder.h"
@@ -57,6 +58,8 @@ signals:
     // then (local time); the streaming page goes on.
     void pairingPaused(const QDateTime& until);
     void pairingResumed();
+    // Once a second while a page streams: GatewayStats' fields.
+    void statistics(const QJsonObject& stats);
 
 private:
     struct Session {
@@ -76,6 +79,7 @@ private:
     void endStream();
     void housekeeping();
     void engineStateChanged(EngineLink::State state);
+    void sampleStats();
     QString pauseSentence() const;
 
     QString pin_;
@@ -88,4 +92,6 @@ private:
     EngineLink engine_;
     StreamClock clock_;
     QTimer housekeeping_;
+    GatewayStats stats_;
+    QTimer statsTimer_;
 };

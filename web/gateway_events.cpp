@@ -42,3 +42,10 @@ void GatewayEvents::write(const QJsonObject& event) {
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), out_);
     std::fflush(out_);
 }
+
+void GatewayEvents::stats(const QJsonObject& fields) {
+    QJsonObject event{{"event", "stats"}};
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        event.insert(it.key(), it.value());
+    write(event);
+}

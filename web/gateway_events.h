@@ -17,6 +17,10 @@ class QJsonObject;
 //   {"event":"stream-stopped","detail":"how the playout went"}
 //   {"event":"pairing-paused","until":"2030-01-01T12:34:56Z"}  ISO 8601, UTC
 //   {"event":"pairing-resumed"}
+//   {"event":"stats","chunks":N,"concealed":N,"dropped":N,"jitterMs":X,"roundTripMs":X,"depthMs":N,
+//    "perSecond":{"chunks":X,"concealed":X,"dropped":X}}
+//       once a second while a page streams (gateway_stats.h); roundTripMs
+//       absent until the page reports one
 //   {"event":"phones","list":[{"id":...,"name":...,"lastSeen":ISO 8601 UTC}]}
 //       the paired phones: once at start, then whenever the list changes
 // Nothing else is written to out; human log lines go to standard error.
@@ -32,6 +36,7 @@ public:
     void phones(const std::vector<PairedPhones::Phone>& phones);
     void pairingPaused(const QDateTime& until);
     void pairingResumed();
+    void stats(const QJsonObject& fields);
 
 private:
     void write(const QJsonObject& event);

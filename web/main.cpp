@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
         QString::number(sonvale::kWebPort) +
         ", and passes its audio to the engine on this host. The first line of standard input is the PIN "
         "the engine was started with, which the page must give. Standard output carries one JSON object "
-        "a line: the link to open once listening, then when a browser starts or stops streaming and when "
-        "pairing pauses against guessing or resumes.");
+        "a line: the link to open once listening, then when a browser starts or stops streaming, how its "
+        "stream goes once a second, and when pairing pauses against guessing or resumes.");
     parser.addHelpOption();
     parser.process(app);
     const QString pin = readPin();
@@ -157,6 +157,8 @@ int main(int argc, char** argv) {
         say("someone is trying PINs: pairing paused until " + until.toUTC().toString(Qt::ISODate));
         events.pairingPaused(until);
     });
+    QObject::connect(&core, &GatewayCore::statistics,
+                     [&events](const QJsonObject& stats) { events.stats(stats); });
     QObject::connect(&core, &GatewayCore::pairingResumed, [&events] {
         say("pairing resumed");
         events.pairingResumed();

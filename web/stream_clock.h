@@ -27,6 +27,8 @@ public:
     // Ends the stream; returns how its playout went, for the operator.
     QString stop();
     bool running() const { return playout_.has_value(); }
+    // The running stream's playout buffer, for its statistics.
+    const PlayoutBuffer* playout() const { return playout_ ? &*playout_ : nullptr; }
 
     // Dropped when no stream runs.
     void push(std::vector<uint8_t> chunk, PlayoutBuffer::Clock::time_point arrival);

@@ -4,6 +4,28 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+namespace {
+
+std::optional<GatewayEvent::Stats> statsOf(const QJsonObject& object) {
+    const auto counts = [](const QJsonObject& from) {
+        return GatewayEvent::Stats::Counts{from.value(QStringLiteral("chunks")).toDouble(),
+                                           from.value(QStringLiteral("concealed")).toDouble(),
+                                           from.value(QStringLiteral("dropped")).toDouble()};
+    };
+    for (const char* key : {"chunks", "concealed", "dropped"})
+        if (!object.value(QLatin1String(key)).isDouble()) return std::nullopt;
+    GatewayEvent::Stats stats;
+    stats.total = counts(object);
+    stats.perSecond = counts(object.value(QStringLiteral("perSecond")).toObject());
+    stats.jitterMs = object.value(QStringLiteral("jitterMs")).toDouble();
+    stats.depthMs = object.value(QStringLiteral("depthMs")).toDouble();
+    if (object.value(QStringLiteral("roundTripMs")).isDouble())
+        stats.roundTripMs = object.value(QStringLiteral("roundTripMs")).toDouble();
+    return stats;
+}
+
+}  // namespace
+
 std::optional<GatewayEvent> GatewayEvent::parse(const QString& line) {
     const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
     if (!document.isObject()) return std::nullopt;
@@ -41,6 +63,11 @@ std::optional<GatewayEvent> GatewayEvent::parse(const QString& line) {
                  QDateTime::fromString(entry.value(QStringLiteral("lastSeen")).toString(), Qt::ISODate)
                      .toUTC()});
         }
+    } else if (event == QStringLiteral("stats")) {
+        const std::optional<Stats> stats = statsOf(object);
+        if (!stats) return std::nullopt;
+        result.kind = Kind::Stats;
+        result.stats = *stats;
     } else {
         return std::nullopt;
     }

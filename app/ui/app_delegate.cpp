@@ -33,6 +33,7 @@ AppDelegate::AppDelegate(EngineController::Options engineOptions, QObject* paren
     connect(gateway_.get(), &ProcessSupervisor::exited, this, [this] {
         setBrowserStreaming(false);
         setPairingPausedUntil({});
+        diagnostics_->browserStopped();
     });
 }
 
@@ -78,6 +79,10 @@ void AppDelegate::followGateway(const QString& line) {
             break;
         case GatewayEvent::Kind::StreamStopped:
             setBrowserStreaming(false);
+            diagnostics_->browserStopped();
+            break;
+        case GatewayEvent::Kind::Stats:
+            diagnostics_->gatewayStats(event->stats);
             break;
         case GatewayEvent::Kind::PairingPaused:
             setPairingPausedUntil(event->until);

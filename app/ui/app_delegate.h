@@ -9,6 +9,7 @@
 #include "engine_controller.h"
 #include "gateway_event.h"
 #include "process_supervisor.h"
+#include "stream_diagnostics.h"
 
 class BonjourAdvertiser;
 
@@ -36,6 +37,8 @@ public:
     BonjourAdvertiser& bonjour() { return *bonjour_; }
     ProcessSupervisor& gateway() { return *gateway_; }
     ProcessSupervisor& microphone() { return *microphone_; }
+    // The stream's figures: the engine's statistics with the gateway's stats events.
+    StreamDiagnostics& diagnostics() { return *diagnostics_; }
 
     // Whether a phone's browser streams through the gateway, as the gateway says.
     bool browserStreaming() const { return browserStreaming_; }
@@ -73,6 +76,7 @@ private:
     std::unique_ptr<BonjourAdvertiser> bonjour_;
     std::unique_ptr<ProcessSupervisor> gateway_;
     std::unique_ptr<ProcessSupervisor> microphone_;
+    std::unique_ptr<StreamDiagnostics> diagnostics_ = std::make_unique<StreamDiagnostics>();
     bool browserStreaming_ = false;
     QDateTime pairingPausedUntil_;
     std::vector<GatewayEvent::Phone> pairedPhones_;

@@ -17,6 +17,7 @@
 #include "rounded_panel.h"
 #include "sonvale_protocol.h"
 #include "status_dot.h"
+#include "stream_diagnostics_view.h"
 #include "symbol_label.h"
 #include "theme.h"
 #include "typography.h"
@@ -393,6 +394,7 @@ QWidget* ContentView::levelSection() {
     policy.setRetainSizeWhenHidden(true);
     echoWarning_->setSizePolicy(policy);
     layout->addWidget(echoWarning_, 0, Qt::AlignLeft);
+    layout->addWidget(diagnostics_ = new StreamDiagnosticsView);
     return section;
 }
 

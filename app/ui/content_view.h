@@ -21,6 +21,7 @@ class QLabel;
 class QVBoxLayout;
 class QrCard;
 class StatusDot;
+class StreamDiagnosticsView;
 class SymbolLabel;
 
 // The main window's content: the pairing QR code, the address and PIN with a
@@ -78,6 +79,8 @@ public:
     void choose(Choice choice);
     bool copied() const { return copied_; }
     AudioMonitor& monitor() { return monitor_; }
+    // Under the level: how the phone's stream goes (StreamDiagnosticsView).
+    StreamDiagnosticsView* diagnostics() const { return diagnostics_; }
 
     static QString statusText(const EngineState& state);
     // "Someone on the network is trying PINs: pairing paused until HH:MM", in
@@ -136,6 +139,7 @@ private:
     CapsuleButton* testButton_ = nullptr;
     LevelBar* levelBar_ = nullptr;
     QLabel* echoWarning_ = nullptr;
+    StreamDiagnosticsView* diagnostics_ = nullptr;
     QLabel* pairingPaused_ = nullptr;
     QLabel* certificateNote_ = nullptr;
     QWidget* phonesSection_ = nullptr;

@@ -18,6 +18,7 @@ HeadlessConsole::HeadlessConsole(AppDelegate& delegate, std::FILE* out, QObject*
     connect(&delegate_.engine(), &EngineController::stateChanged, this, &HeadlessConsole::showStatus);
     connect(&delegate_, &AppDelegate::browserStreamingChanged, this, &HeadlessConsole::showStatus);
     connect(&delegate_, &AppDelegate::pairingPausedChanged, this, &HeadlessConsole::showStatus);
+    connect(&delegate_.diagnostics(), &StreamDiagnostics::changed, this, &HeadlessConsole::showStatus);
     // The sound server's device list sends no reliable change signal.
     connect(&poll_, &QTimer::timeout, this, &HeadlessConsole::showStatus);
     poll_.start(1000);
@@ -78,6 +79,8 @@ void HeadlessConsole::showStatus() {
                    (delegate_.browserStreaming() ? tr("a browser is streaming") : tr("no browser streaming"));
     const QDateTime paused = delegate_.pairingPausedUntil();
     if (paused.isValid()) line += QStringLiteral(" · ") + ContentView::pairingPausedText(paused);
+    const StreamFigures& figures = delegate_.diagnostics().figures();
+    if (figures.streaming) line += QStringLiteral(" · ") + figures.compactLine();
     if (line == last_) return;
     last_ = line;
     if (terminal_)

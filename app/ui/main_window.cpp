@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "content_view.h"
+#include "stream_diagnostics_view.h"
 #include "theme.h"
 
 MainWindow::MainWindow(EngineController& engine, QWidget* parent)
@@ -48,6 +49,7 @@ void MainWindow::open() {
         content_ = new ContentView(engine_);
         content_->showPairingPaused(pairingPausedUntil_);
         content_->showPairedPhones(pairedPhones_);
+        content_->diagnostics()->showFigures(figures_);
         scroll_->setWidget(content_);
     }
     if (!placed_) placeOnScreen();
@@ -68,6 +70,11 @@ void MainWindow::showPairingPaused(const QDateTime& until) {
 void MainWindow::showPairedPhones(const std::vector<GatewayEvent::Phone>& phones) {
     pairedPhones_ = phones;
     if (content_) content_->showPairedPhones(phones);
+}
+
+void MainWindow::showDiagnostics(const StreamFigures& figures) {
+    figures_ = figures;
+    if (content_) content_->diagnostics()->showFigures(figures);
 }
 
 void MainWindow::placeOnScreen() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gateway_event.h"
+#include "stream_figures.h"
 
 class ContentView;
 class EngineController;
@@ -32,6 +33,8 @@ public:
     void showPairingPaused(const QDateTime& until);
     // Kept for content built later too.
     void showPairedPhones(const std::vector<GatewayEvent::Phone>& phones);
+    // Kept for content built later too.
+    void showDiagnostics(const StreamFigures& figures);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -46,4 +49,5 @@ private:
     bool placed_ = false;
     QDateTime pairingPausedUntil_;
     std::vector<GatewayEvent::Phone> pairedPhones_;
+    StreamFigures figures_;
 };

@@ -24,6 +24,8 @@ TarnwellApp::TarnwellApp(AppDelegate& delegate, QObject* parent)
     connect(&delegate_, &AppDelegate::pairingPausedChanged, &window_, &MainWindow::showPairingPaused);
     connect(&delegate_, &AppDelegate::pairedPhonesChanged, this,
             [this] { window_.showPairedPhones(delegate_.pairedPhones()); });
+    connect(&delegate_.diagnostics(), &StreamDiagnostics::changed, this,
+            [this] { window_.showDiagnostics(delegate_.diagnostics().figures()); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &TarnwellApp::terminate);
 }
 

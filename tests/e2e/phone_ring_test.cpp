@@ -1,7 +1,8 @@
 // sonvale-phone and sonvale-ring against the real engine, inside the test
 // sandbox. Journey 1: a phone pairs and streams a known signal through loss,
 // reordering and duplicates, and the ring holds bit for bit what an independent
-// receiver makes of the same datagrams.
+// receiver makes of the same datagrams, and the engine's statistics count what
+// the network did to them.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <stdlib.h>
@@ -60,6 +61,14 @@ std::vector<DumpEvent> readDump(const std::string& path) {
     return events;
 }
 
+// The number after "key": in the JSON text, from where the object "within" begins.
+uint64_t member(const std::string& json, const std::string& within, const std::string& key) {
+    const size_t object = json.find("\"" + within + "\":{");
+    const size_t at = json.find("\"" + key + "\":", object);
+    if (object == std::string::npos || at == std::string::npos) return UINT64_MAX;
+    return std::stoull(json.substr(at + key.size() + 3));
+}
+
 // The ring tool and the phone run beside the engine; the sandbox's /tmp is its own.
 TEST(PhoneRing, ImpairedStreamLandsInTheRingBitExact) {
     char pattern[] = "/tmp/sonvale-e2e-XXXXXX";
@@ -102,6 +111,19 @@ TEST(PhoneRing, ImpairedStreamLandsInTheRingBitExact) {
     EXPECT_GT(lost, 5u);
     EXPECT_GT(sent - distinct.size(), 5u);
     EXPECT_GT(late, 5u);
+
+    // The engine's statistics, as sonvale-ring shows them, count what happened to the datagrams.
+    ChildProcess status(SONVALE_RING_TOOL_PATH, {"status", "--json"});
+    ASSERT_EQ(status.waitForExit(20s), 0) << status.err();
+    const std::string stats = status.out();
+    std::set<uint32_t> neverArrived;
+    for (uint32_t seq : reference.concealed())
+        if (distinct.count(seq) == 0) neverArrived.insert(seq);
+    EXPECT_EQ(member(stats, "stream", "received"), sent) << stats;
+    EXPECT_EQ(member(stats, "stream", "duplicated"), sent - distinct.size()) << stats;
+    EXPECT_EQ(member(stats, "stream", "late"), distinct.size() - reference.played()) << stats;
+    EXPECT_EQ(member(stats, "stream", "concealed"), reference.concealed().size()) << stats;
+    EXPECT_EQ(member(stats, "stream", "lost"), neverArrived.size()) << stats;
 
     const std::vector<float> frames = readWav(output);
     ASSERT_GT(reference.frames(), 280u * 960);

@@ -63,8 +63,11 @@ void ReferenceReceiver::playIfReady() {
             next_ = nearest->first;
             gap = 0;
         }
-        for (; gap > 0; --gap, ++next_)
+        for (; gap > 0; --gap, ++next_) {
+            concealed_.push_back(next_);
             decode(nullptr);
+        }
+        ++played_;
         decode(&nearest->second);
         ++next_;
         held_.erase(nearest);

@@ -34,6 +34,9 @@ public:
     // Interleaved stereo frames the ring must hold, from its first frame on.
     const std::vector<float>& samples() const { return samples_; }
     uint64_t frames() const { return samples_.size() / 2; }
+    // Packets played from their payload, and the numbers played as concealment.
+    uint64_t played() const { return played_; }
+    const std::vector<uint32_t>& concealed() const { return concealed_; }
 
 private:
     void playIfReady();
@@ -46,6 +49,8 @@ private:
     uint32_t next_ = 0;
     std::vector<std::pair<uint32_t, Packet>> held_;
     std::vector<float> samples_;
+    uint64_t played_ = 0;
+    std::vector<uint32_t> concealed_;
 };
 
 }  // namespace testsupport

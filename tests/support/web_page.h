@@ -25,7 +25,8 @@ enum : uint8_t {
     kPing = 5,
     kWelcome = 0x81,
     kNotice = 0x82,
-    kError = 0x83
+    kError = 0x83,
+    kStats = 0x86
 };
 
 // One page message: type, 16-bit little-endian body length, body.
@@ -42,8 +43,9 @@ class Page {
 public:
     explicit Page(const QString& origin = kOrigin) : ws_(origin) {
         QObject::connect(&ws_, &QWebSocket::sslErrors, [this] { ws_.ignoreSslErrors(); });
-        QObject::connect(&ws_, &QWebSocket::binaryMessageReceived,
-                         [this](const QByteArray& m) { inbox_.append(m); });
+        QObject::connect(&ws_, &QWebSocket::binaryMessageReceived, [this](const QByteArray& m) {
+            (m.startsWith(char(kStats)) ? stats_ : inbox_).append(m);
+        });
         ws_.open(QUrl("wss://127.0.0.1:47812/stream"));
     }
     bool opened() {
@@ -55,6 +57,8 @@ public:
     void hello(const std::string& pin, const QByteArray& pageId = "page") {
         send(kHello, helloBody(pin, pageId));
     }
+    // Stats messages, which come once a second while streaming, are kept apart.
+    const QList<QByteArray>& stats() const { return stats_; }
     // The next message's type and body; type 0 when none came or the socket closed.
     std::pair<uint8_t, QByteArray> next(std::chrono::milliseconds timeout = 20s) {
         pumpUntil([&] { return !inbox_.isEmpty() || ws_.state() == QAbstractSocket::UnconnectedState; },
@@ -88,6 +92,7 @@ public:
 private:
     QWebSocket ws_;
     QList<QByteArray> inbox_;
+    QList<QByteArray> stats_;
 };
 
 }  // namespace testsupport

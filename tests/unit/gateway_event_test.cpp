@@ -7,8 +7,9 @@ namespace {
 
 using Kind = GatewayEvent::Kind;
 
-GatewayEvent event(Kind kind, QString url = {}, QString detail = {}, QDateTime until = {}) {
-    return {kind, std::move(url), std::move(detail), std::move(until), {}, {}};
+GatewayEvent event(Kind kind, QString url = {}, QString detail = {}, QDateTime until = {},
+                   GatewayEvent::Stats stats = {}) {
+    return {kind, std::move(url), std::move(detail), std::move(until), {}, {}, stats};
 }
 
 TEST(GatewayEvent, EachEventWithItsFieldsAndNothingElse) {
@@ -30,6 +31,12 @@ TEST(GatewayEvent, EachEventWithItsFieldsAndNothingElse) {
         {R"({"event":"pairing-paused","until":"soon"})", std::nullopt},
         {R"({"event":"pairing-resumed"})", event(Kind::PairingResumed)},
         {R"({"event":"phones","list":[{"id":"ab","name":"iPhone · Safari"}]})", event(Kind::Phones)},
+        {R"({"event":"stats","chunks":250,"concealed":3,"dropped":1,"jitterMs":4.5,"depthMs":60,)"
+         R"("roundTripMs":12.5,"perSecond":{"chunks":50,"concealed":1}})",
+         event(Kind::Stats, {}, {}, {}, {{250, 3, 1}, {50, 1, 0}, 4.5, 60, 12.5})},
+        {R"({"event":"stats","chunks":1,"concealed":0,"dropped":0})",
+         event(Kind::Stats, {}, {}, {}, {{1, 0, 0}, {}, 0, 0, std::nullopt})},
+        {R"({"event":"stats","chunks":"many","concealed":0,"dropped":0})", std::nullopt},
         {"", std::nullopt},
     };
     for (const auto& row : rows) {
@@ -41,6 +48,7 @@ TEST(GatewayEvent, EachEventWithItsFieldsAndNothingElse) {
         EXPECT_EQ(got->url, row.wanted->url);
         EXPECT_EQ(got->detail, row.wanted->detail);
         EXPECT_EQ(got->until, row.wanted->until);
+        EXPECT_TRUE(got->stats == row.wanted->stats);
         if (got->until.isValid()) {
             EXPECT_EQ(got->until.timeSpec(), Qt::UTC);
         }

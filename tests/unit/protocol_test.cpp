@@ -1,9 +1,22 @@
 // The pairing URL from the computer's writer to the phone's reader.
 #include <gtest/gtest.h>
 
+#include "arrival_jitter.h"
 #include "pairing_url.h"
 
 namespace {
+
+// Jitter moves a sixteenth of the way towards each change of transit time.
+TEST(ArrivalJitter, FollowsTransitChangesBySixteenths) {
+    ArrivalJitter j;
+    for (int64_t n = 0; n < 10; ++n)
+        j.add(n * 20000, 5000 + n * 20000);  // any clock offset
+    EXPECT_EQ(j.us(), 0);
+    j.add(200000, 205000 + 16000);  // 16 ms late
+    EXPECT_EQ(j.us(), 1000);
+    j.add(220000, 225000);  // on time again: a change of 16 ms
+    EXPECT_EQ(j.us(), 1000 + 15000 / 16.0);
+}
 
 // Whatever the computer is called, the phone reads back exactly what was written.
 TEST(PairingUrl, RoundTripKeepsEveryName) {

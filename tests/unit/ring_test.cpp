@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "ring_writer.h"
 #include "sv_ring.hpp"
+#include "sv_stats.hpp"
 
 namespace {
 
@@ -140,7 +142,9 @@ TEST_F(RingTest, RingIsPrivateToItsUser) {
 TEST(Ring, AttachingNeedsASizedRing) {
     shm_unlink(SVRING_NAME);
     Ring r;
-    const auto attaches = [&] { return std::pair(r.open(Ring::Access::consume), r.open(Ring::Access::look)); };
+    const auto attaches = [&] {
+        return std::pair(r.open(Ring::Access::consume), r.open(Ring::Access::look));
+    };
     EXPECT_EQ(attaches(), std::pair(false, false));
     const int fd = shm_open(SVRING_NAME, O_RDWR | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
@@ -187,6 +191,29 @@ TEST(Ring, TwoProcessesStreamInOrder) {
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_EQ(status, 0);  // exited with 0
+}
+
+// The statistics block: a reader never sees a mix of two publications.
+TEST(Stats, ReadersSeeWholePublicationsOnly) {
+    svring::StatsBlock writer, reader;
+    shm_unlink(SVSTATS_NAME);
+    EXPECT_FALSE(reader.open(svring::StatsBlock::Access::look));
+    ASSERT_TRUE(writer.open(svring::StatsBlock::Access::write));
+    ASSERT_TRUE(reader.open(svring::StatsBlock::Access::look));
+    constexpr uint64_t kPublications = 200000;
+    std::thread publisher([&writer] {
+        for (uint64_t n = 1; n <= kPublications; ++n)
+            writer.publish({n, n, n, n, n, n, n, n, n});
+    });
+    uint64_t seen = 0, mixed = 0;
+    while (seen < kPublications) {
+        const std::optional<SVStats> s = reader.read();
+        if (!s) continue;
+        mixed += s->updatedUs != s->delayUs || s->received != s->updatedUs || s->updatedUs < seen;
+        seen = s->updatedUs;
+    }
+    publisher.join();
+    EXPECT_EQ(mixed, 0u);
 }
 
 }  // namespace

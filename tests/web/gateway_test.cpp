@@ -72,6 +72,8 @@ TEST_F(WebGateway, StreamsAToneIntoTheRingAndResumesAfterAnEngineRestart) {
     EXPECT_TRUE(gateway->waitForLine(
         R"({"codec":"pcm","event":"stream-started","phone":"Phone · Browser","transport":"websocket"})",
         20s));  // what the app follows
+    EXPECT_NE(gateway->out().find(R"("event":"stats")"), std::string::npos);
+    EXPECT_FALSE(page.stats().isEmpty()) << "the page was told no statistics";
 
     // The page goes on sending while the engine is away, as a phone does: a
     // stream without sound would end.

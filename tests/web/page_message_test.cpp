@@ -1,6 +1,7 @@
 // What the gateway accepts from a page, unit by unit.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -57,7 +58,8 @@ TEST(PageMessages, ThePagesScriptUsesTheGatewaysCodes) {
                                                           {"notice", code(Type::Notice)},
                                                           {"error", code(Type::Error)},
                                                           {"token", code(Type::Token)},
-                                                          {"pong", code(Type::Pong)}}));
+                                                          {"pong", code(Type::Pong)},
+                                                          {"stats", code(Type::Stats)}}));
     EXPECT_EQ(pageTable("ERROR"),
               (std::map<std::string, int>{{"wrongPin", code(ErrorCode::WrongPin)},
                                           {"silent", code(ErrorCode::Silent)},
@@ -124,6 +126,19 @@ TEST(PageMessages, AcceptOnlyWholeWellFormedMessagesInOrder) {
         EXPECT_EQ(ok, c.fault == Fault::None) << c.name;
         EXPECT_EQ(reader.fault(), c.fault) << c.name;
     }
+}
+
+// A 16-byte Ping reports the page's round trip after its clock; nothing else does.
+TEST(PageMessages, APingReportsTheRoundTripInItsSecondHalf) {
+    const auto ping = [](double clock, double ms) {
+        Bytes body(16);
+        std::memcpy(body.data(), &clock, 8);
+        std::memcpy(body.data() + 8, &ms, 8);
+        return body;
+    };
+    EXPECT_EQ(PageMessage::pingRoundTripMs(ping(1234.5, 12.25)), 12.25);
+    EXPECT_EQ(PageMessage::pingRoundTripMs(ping(1234.5, -1)), std::nullopt);
+    EXPECT_EQ(PageMessage::pingRoundTripMs(Bytes(8)), std::nullopt);
 }
 
 // Each POST's body is its number here; what is read, in order.

@@ -6,6 +6,7 @@
 #include "options.h"
 #include "signal_watch.h"
 #include "sv_ring.h"
+#include "sv_stats.h"
 
 using tool_options::addRanged;
 
@@ -26,8 +27,11 @@ int main(int argc, char** argv) {
     StatusOptions status;
     CLI::App* statusCmd = app.add_subcommand(
         "status",
-        "Show the ring's counters, how far the consuming reader lags and whether the writer is alive "
-        "(its write index moves)");
+        "Show the ring's counters, how far the consuming reader lags, whether the writer is alive "
+        "(its write index moves, watched for a second) and the engine's statistics of the stream "
+        "(" SVSTATS_NAME
+        "): packets received, lost, concealed, late and duplicated since it began and "
+        "per second, arrival jitter and the delay to the microphone");
     statusCmd->add_flag("--watch", status.watch, "Repeat until interrupted (default off: show once)");
     addRanged(*statusCmd, "--interval", status.intervalMs, 10, 3600000, "Time between --watch samples, in ms")
         ->type_name("MS");

@@ -47,8 +47,10 @@ function dropPinFromLink() {
   history.replaceState(history.state, '', location.pathname + location.search + (rest ? `#${rest}` : ''));
 }
 
-function render({ state, text, pinWanted, computer, paired }) {
+function render({ state, text, pinWanted, computer, paired, diagnostics }) {
   if (computer) $('computer').textContent = computer;
+  if (diagnostics !== undefined) $('diagnostics').textContent = diagnostics;
+  $('diagnostics').hidden = state !== 'streaming' || !$('diagnostics').textContent;
   if (paired) dropPinFromLink();
   if (text !== undefined) $('state').textContent = text;
   if (pinWanted) {

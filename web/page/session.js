@@ -8,7 +8,7 @@
 // takes over for good. Callbacks from any transport but the current one are
 // ignored.
 
-export const T = { hello: 1, audio: 2, mode: 3, stop: 4, ping: 5, welcome: 0x81, notice: 0x82, error: 0x83, token: 0x84, pong: 0x85 };
+export const T = { hello: 1, audio: 2, mode: 3, stop: 4, ping: 5, welcome: 0x81, notice: 0x82, error: 0x83, token: 0x84, pong: 0x85, stats: 0x86 };
 // The gateway's table (protocol/page_message.h); page_message_test holds them equal.
 const ERROR = { wrongPin: 1, silent: 7, unknownToken: 10 };
 const CODEC = { opus: 1, pcm: 2 };
@@ -237,6 +237,21 @@ class PostWay {
     if (!this.closed && this.token && this.queue.length) this.request().catch(() => {});
     this.closed = true;
   }
+}
+
+// The computer's Stats message as one short line; '' when it cannot be read.
+export function diagnosticsText(body) {
+  let s;
+  try {
+    s = JSON.parse(new TextDecoder().decode(body));
+  } catch {
+    return '';
+  }
+  const ms = (value) => `${Math.round(value ?? 0)} ms`;
+  const parts = [`Gaps ${s.perSecond?.concealed ?? 0}/s (${s.concealed ?? 0} in all)`, `Jitter ${ms(s.jitterMs)}`];
+  if (s.roundTripMs !== undefined) parts.push(`Round trip ${ms(s.roundTripMs)}`);
+  parts.push(`Delay ${ms(s.depthMs)}`);
+  return parts.join(' · ');
 }
 
 export class Session {
@@ -483,8 +498,10 @@ export class Session {
 
   ping() {
     if (this.env.now() - this.lastPong > PONG_LOST_MS) return this.dropped('The computer stopped answering.');
-    const body = new Uint8Array(8);
+    // The latest round trip rides along for the computer's statistics (-1: none yet).
+    const body = new Uint8Array(16);
     new DataView(body.buffer).setFloat64(0, this.env.now(), true);
+    new DataView(body.buffer).setFloat64(8, this.stats.rttMs[this.stats.rttMs.length - 1] ?? -1, true);
     this.way?.send(message(T.ping, body));
   }
 
@@ -547,9 +564,11 @@ export class Session {
         this.fail(sentence, { pinWanted: true });
       } else if (type === T.error) {
         this.fail(sentence, { pinWanted: body[0] === ERROR.wrongPin });
+      } else if (type === T.stats) {
+        this.env.render({ state: this.state, diagnostics: diagnosticsText(body) });
       } else if (type === T.pong) {
         this.lastPong = this.env.now();
-        if (body.length === 8) this.stats.rttMs.push(this.env.now() - new DataView(body.buffer, body.byteOffset).getFloat64(0, true));
+        if (body.length >= 8) this.stats.rttMs.push(this.env.now() - new DataView(body.buffer, body.byteOffset).getFloat64(0, true));
       }
       if (!this.way) return; // the session ended on this message
     }
