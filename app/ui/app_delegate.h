@@ -39,6 +39,8 @@ public:
 
     // Whether a phone's browser streams through the gateway, as the gateway says.
     bool browserStreaming() const { return browserStreaming_; }
+    // That browser's phone name, as the gateway gave it (may be empty).
+    QString browserPhone() const { return browserPhone_; }
     // Until when the gateway takes no PIN, because someone keeps guessing it;
     // invalid while pairing is open. Cleared when the gateway says pairing
     // resumed or when it exits.
@@ -59,6 +61,7 @@ public:
     static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return false; }
 
 Q_SIGNALS:
+    // Also when another phone's browser took over the stream.
     void browserStreamingChanged(bool streaming);
     void pairingPausedChanged(const QDateTime& until);
     void pairedPhonesChanged();
@@ -66,7 +69,7 @@ Q_SIGNALS:
 private:
     std::unique_ptr<ProcessSupervisor> helper(const char* program, ProcessSupervisor::Options options);
     void followGateway(const QString& line);
-    void setBrowserStreaming(bool streaming);
+    void setBrowserStreaming(bool streaming, const QString& phone = {});
     void setPairingPausedUntil(const QDateTime& until);
 
     std::unique_ptr<EngineController> engine_;
@@ -74,6 +77,7 @@ private:
     std::unique_ptr<ProcessSupervisor> gateway_;
     std::unique_ptr<ProcessSupervisor> microphone_;
     bool browserStreaming_ = false;
+    QString browserPhone_;
     QDateTime pairingPausedUntil_;
     std::vector<GatewayEvent::Phone> pairedPhones_;
 };
