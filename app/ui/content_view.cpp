@@ -20,6 +20,7 @@
 #include "symbol_label.h"
 #include "theme.h"
 #include "typography.h"
+#include "window_settings.h"
 
 namespace {
 
@@ -42,7 +43,10 @@ bool isRunning(const EngineState& state) {
 
 }  // namespace
 
-ContentView::ContentView(EngineController& engine, QWidget* parent) : QWidget(parent), engine_(engine) {
+ContentView::ContentView(EngineController& engine, QWidget* parent)
+    : QWidget(parent),
+      engine_(engine),
+      choice_(WindowSettings::browserChosen() ? Choice::Browser : Choice::PhoneApp) {
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::background());
@@ -107,6 +111,8 @@ QString ContentView::browserURL() const {
 void ContentView::choose(Choice choice) {
     choice_ = choice;
     showPairing();
+    // Not remembered is no failure worth a word: the card shows the choice all the same.
+    WindowSettings::setBrowserChosen(choice == Choice::Browser);
 }
 
 QString ContentView::statusText(const EngineState& state) {

@@ -31,7 +31,8 @@ class SymbolLabel;
 // button, whether the "Tarnwell" microphone exists, and the input level with a
 // speaker test. Under the code a choice between the phone app's code (the
 // default) and the browser link's code; with the browser chosen, the link takes
-// the address's place and the copy button copies it.
+// the address's place and the copy button copies it. The choice is remembered
+// across launches (WindowSettings).
 //
 // Created each time the window opens, with a monitor of its own; appear() when it
 // comes on screen (refresh, engine start, monitor start), disappear() when it
@@ -142,7 +143,7 @@ private:
     EngineController& engine_;
     AudioMonitor monitor_;
     SystemWatch watch_;
-    Choice choice_ = Choice::PhoneApp;
+    Choice choice_;
     bool copied_ = false;
     bool compact_ = false;
     bool phoneListOpen_ = false;
