@@ -36,7 +36,7 @@ bool AudioMonitor::tryMap() {
     playbackCursor_ = ring_.writeIndex();
     // A ring found standing still counts as silent until it moves.
     lastWriteIndex_ = playbackCursor_;
-    lastMove_ = std::chrono::steady_clock::now() - kStallAfter;
+    lastMove_ = {};
     setRunning(true);
     startMeterTimer();
     return true;
@@ -63,6 +63,7 @@ void AudioMonitor::tick() {
         // The ring went away: the level decays while the new one is awaited,
         // and the meter rests once nothing is left to show.
         publish(meter_.publish(0));
+        followReceiving();
         if (level_ < kRestLevel) {
             meterTimer_.reset();
             meter_.reset();
@@ -76,6 +77,7 @@ void AudioMonitor::tick() {
     }
     const double rms = measure();
     publish(meter_.publish(rms));
+    followReceiving();
     if (isTesting_) pumpPlayback(lastWriteIndex_);
 }
 
@@ -99,7 +101,8 @@ void AudioMonitor::followReplacedRing() {
     if (ring_.open(svring::Ring::Access::look)) {
         playbackCursor_ = ring_.writeIndex();
         lastWriteIndex_ = playbackCursor_;
-        lastMove_ = std::chrono::steady_clock::now() - kStallAfter;
+        lastMove_ = {};
+        followReceiving();
         return;
     }
     // The new ring is not there yet: wait for it as start() does, the meter
@@ -167,12 +170,20 @@ void AudioMonitor::release() {
 
 void AudioMonitor::stop() {
     release();
+    followReceiving();
     setRunning(false);
     meter_.reset();
     level_ = 0;
     Q_EMIT levelChanged(level_);
     db_ = LevelMeter::kMinDb;
     Q_EMIT dbChanged(db_);
+}
+
+void AudioMonitor::followReceiving() {
+    const bool receiving = ring_.isOpen() && std::chrono::steady_clock::now() - lastMove_ < kReceivingHold;
+    if (receiving == isReceiving_) return;
+    isReceiving_ = receiving;
+    Q_EMIT isReceivingChanged(receiving);
 }
 
 void AudioMonitor::setRunning(bool running) {

@@ -23,7 +23,9 @@ class TestPlayback;
 // -> idle. When the engine starts anew it makes a fresh ring: the next tick
 // maps that one (or waits for it), so the meter follows every engine.
 //
-// The meter shows only audio that still arrives: once the write index has not
+// isReceiving: the write index moved within kReceivingHold, so a phone streams;
+// it changes (and signals) only when that turns. The meter shows only audio
+// that still arrives: once the write index has not
 // moved for kStallAfter, or the ring is gone, it measures silence and the level
 // falls to 0 with its usual decay.
 //
@@ -36,11 +38,14 @@ class AudioMonitor : public QObject {
     Q_PROPERTY(double db READ db NOTIFY dbChanged)
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
     Q_PROPERTY(bool isTesting READ isTesting WRITE setTesting NOTIFY isTestingChanged)
+    Q_PROPERTY(bool isReceiving READ isReceiving NOTIFY isReceivingChanged)
 
 public:
     static constexpr int kMeterIntervalMs = 1000 / 30;  // 33 ms, Qt timers count whole ms
     static constexpr int kMapRetryMs = 1000;
     static constexpr std::chrono::milliseconds kStallAfter{100};
+    // Longer than a network's hiccup, so that the streaming line does not blink.
+    static constexpr std::chrono::milliseconds kReceivingHold{1000};
     static constexpr double kRestLevel = 1e-3;        // below this a level is shown as 0
     static constexpr uint64_t kCatchUpLimit = 48000;  // one ring: more behind than this...
     static constexpr uint64_t kCatchUpResume = 4800;  // ...resumes 100 ms behind the writer
@@ -75,12 +80,14 @@ public:
     // while not metering only the flag changes.
     bool isTesting() const { return isTesting_; }
     void setTesting(bool testing);
+    bool isReceiving() const { return isReceiving_; }
 
 Q_SIGNALS:
     void levelChanged(double level);
     void dbChanged(double db);
     void isRunningChanged(bool running);
     void isTestingChanged(bool testing);
+    void isReceivingChanged(bool receiving);
 
 private:
     bool tryMap();
@@ -95,6 +102,7 @@ private:
     void publish(const LevelMeter::Reading& reading);
     void release();
     void setRunning(bool running);
+    void followReceiving();
 
     svring::Ring ring_;  // look-only: never moves readIndex
     std::unique_ptr<QTimer> meterTimer_;
@@ -109,4 +117,5 @@ private:
     double db_ = LevelMeter::kMinDb;
     bool isRunning_ = false;
     bool isTesting_ = false;
+    bool isReceiving_ = false;
 };

@@ -75,7 +75,7 @@ void AppDelegate::followGateway(const QString& line) {
         case GatewayEvent::Kind::Ready:
             break;
         case GatewayEvent::Kind::StreamStarted:
-            setBrowserStreaming(true);
+            setBrowserStreaming(true, event->phone);
             break;
         case GatewayEvent::Kind::StreamStopped:
             setBrowserStreaming(false);
@@ -104,9 +104,10 @@ bool AppDelegate::forgetPhone(const QString& id, QString& error) {
     return phones.forget(id, error);
 }
 
-void AppDelegate::setBrowserStreaming(bool streaming) {
-    if (streaming == browserStreaming_) return;
+void AppDelegate::setBrowserStreaming(bool streaming, const QString& phone) {
+    if (streaming == browserStreaming_ && phone == browserPhone_) return;
     browserStreaming_ = streaming;
+    browserPhone_ = phone;
     Q_EMIT browserStreamingChanged(streaming);
 }
 

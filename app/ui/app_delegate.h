@@ -42,6 +42,8 @@ public:
 
     // Whether a phone's browser streams through the gateway, as the gateway says.
     bool browserStreaming() const { return browserStreaming_; }
+    // That browser's phone name, as the gateway gave it (may be empty).
+    QString browserPhone() const { return browserPhone_; }
     // Until when the gateway takes no PIN, because someone keeps guessing it;
     // invalid while pairing is open. Cleared when the gateway says pairing
     // resumed or when it exits.
@@ -62,6 +64,7 @@ public:
     static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return false; }
 
 Q_SIGNALS:
+    // Also when another phone's browser took over the stream.
     void browserStreamingChanged(bool streaming);
     void pairingPausedChanged(const QDateTime& until);
     void pairedPhonesChanged();
@@ -69,7 +72,7 @@ Q_SIGNALS:
 private:
     std::unique_ptr<ProcessSupervisor> helper(const char* program, ProcessSupervisor::Options options);
     void followGateway(const QString& line);
-    void setBrowserStreaming(bool streaming);
+    void setBrowserStreaming(bool streaming, const QString& phone = {});
     void setPairingPausedUntil(const QDateTime& until);
 
     std::unique_ptr<EngineController> engine_;
@@ -78,6 +81,7 @@ private:
     std::unique_ptr<ProcessSupervisor> microphone_;
     std::unique_ptr<StreamDiagnostics> diagnostics_ = std::make_unique<StreamDiagnostics>();
     bool browserStreaming_ = false;
+    QString browserPhone_;
     QDateTime pairingPausedUntil_;
     std::vector<GatewayEvent::Phone> pairedPhones_;
 };

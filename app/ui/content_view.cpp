@@ -21,6 +21,7 @@
 #include "symbol_label.h"
 #include "theme.h"
 #include "typography.h"
+#include "window_settings.h"
 
 namespace {
 
@@ -43,42 +44,48 @@ bool isRunning(const EngineState& state) {
 
 }  // namespace
 
-ContentView::ContentView(EngineController& engine, QWidget* parent) : QWidget(parent), engine_(engine) {
+ContentView::ContentView(EngineController& engine, QWidget* parent)
+    : QWidget(parent),
+      engine_(engine),
+      choice_(WindowSettings::browserChosen() ? Choice::Browser : Choice::PhoneApp) {
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Theme::background());
     setPalette(palette);
 
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
-    root->setSpacing(0);
-    root->addWidget(header(), 0, Qt::AlignHCenter);
+    root_ = new QVBoxLayout(this);
+    root_->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
+    root_->setSpacing(0);
+    header_ = header();
+    root_->addWidget(header_, 0, Qt::AlignHCenter);
     // The card's widget reaches beyond its slot (shadow above, caption below).
-    root->addSpacing(kSpacing - QrCard::kOverhangTop);
-    root->addWidget(qrCard(), 0, Qt::AlignHCenter);
-    root->addSpacing(kSpacing - QrCard::kOverhangBottom);
-    root->addWidget(choiceRow(), 0, Qt::AlignHCenter);
-    root->addSpacing(kSpacing);
-    root->addWidget(addressRow(), 0, Qt::AlignHCenter);
-    root->addSpacing(kSpacing);
-    root->addWidget(engineRow());
-    root->addSpacing(kSpacing);
-    root->addWidget(deviceNote(), 0, Qt::AlignHCenter);
-    root->addSpacing(kSpacing);
-    root->addStretch(1);  // extra height goes above the level section
-    root->addSpacing(kSpacing);
-    root->addWidget(levelSection());
+    addGap(kSpacing - QrCard::kOverhangTop, 0);
+    root_->addWidget(qrCard(), 0, Qt::AlignHCenter);
+    addGap(kSpacing - QrCard::kOverhangBottom, kCompactSpacing / 2);
+    root_->addWidget(choiceRow(), 0, Qt::AlignHCenter);
+    addGap(kSpacing, kCompactSpacing);
+    root_->addWidget(addressRow(), 0, Qt::AlignHCenter);
+    addGap(kSpacing, kCompactSpacing);
+    root_->addWidget(engineRow());
+    addGap(kSpacing, kCompactSpacing);
+    root_->addWidget(deviceNote(), 0, Qt::AlignHCenter);
+    addGap(kSpacing, kCompactSpacing);
+    root_->addStretch(1);  // extra height goes above the level section
+    addGap(kSpacing, kCompactSpacing);
+    root_->addWidget(levelSection());
 
     connect(&engine_, &EngineController::stateChanged, this, &ContentView::showEngineState);
     connect(&monitor_, &AudioMonitor::levelChanged, levelBar_, &LevelBar::setLevel);
     connect(&monitor_, &AudioMonitor::isRunningChanged, testButton_, &QWidget::setEnabled);
     connect(&monitor_, &AudioMonitor::isTestingChanged, this, &ContentView::showTesting);
+    connect(&monitor_, &AudioMonitor::isReceivingChanged, this, &ContentView::showStreaming);
     connect(&watch_, &SystemWatch::changed, this, &ContentView::refresh);
 
     refresh();
     showEngineState();
     showCopied();
     showTesting();
+    showStreaming();
     testButton_->setEnabled(monitor_.isRunning());
 }
 
@@ -105,6 +112,8 @@ QString ContentView::browserURL() const {
 void ContentView::choose(Choice choice) {
     choice_ = choice;
     showPairing();
+    // Not remembered is no failure worth a word: the card shows the choice all the same.
+    WindowSettings::setBrowserChosen(choice == Choice::Browser);
 }
 
 QString ContentView::statusText(const EngineState& state) {
@@ -129,6 +138,40 @@ QString ContentView::pairingPausedText(const QDateTime& until) {
 void ContentView::showPairingPaused(const QDateTime& until) {
     pairingPaused_->setText(until.isValid() ? pairingPausedText(until) : QString());
     pairingPaused_->setVisible(until.isValid());
+}
+
+QString ContentView::streamingText(const std::optional<QString>& browserPhone, bool audioArrives) {
+    if (browserPhone)
+        return tr("%1 is streaming through the browser")
+            .arg(browserPhone->isEmpty() ? tr("A phone") : *browserPhone);
+    if (audioArrives) return tr("A phone is streaming through the Tarnwell app");
+    return tr("No phone is streaming");
+}
+
+void ContentView::showBrowserStream(const std::optional<QString>& phone) {
+    browserPhone_ = phone;
+    showStreaming();
+}
+
+void ContentView::setCompact(bool compact) {
+    compact_ = compact;
+    const int padding = compact ? kCompactPadding : kPadding;
+    root_->setContentsMargins(padding, padding, padding, padding);
+    for (const Gap& gap : gaps_)
+        gap.item->changeSize(0, compact ? gap.compact : gap.full, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    qrCard_->setCodeSize(compact ? QrCard::kCompactCodeSize : QrCard::kCodeSize);
+    // The window's title names it already.
+    header_->setVisible(!compact);
+    pinRow_->setDirection(compact ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+    showPhoneList();
+    root_->invalidate();
+    updateGeometry();
+}
+
+void ContentView::addGap(int full, int compact) {
+    auto* item = new QSpacerItem(0, full, QSizePolicy::Minimum, QSizePolicy::Fixed);
+    root_->addSpacerItem(item);
+    gaps_.push_back({item, full, compact});
 }
 
 QColor ContentView::statusColor(const EngineState& state) {
@@ -238,13 +281,17 @@ QWidget* ContentView::addressRow() {
     pinFont.setLetterSpacing(QFont::AbsoluteSpacing, 3);
     pinText_ = makeText(engine_.pin(), pinFont, Theme::textPrimary(), "pinText");
     pillLayout->addWidget(pinText_, 0, Qt::AlignVCenter);
-    layout->addWidget(pill, 0, Qt::AlignHCenter);
+    // The PIN above the copy button; beside it on a short screen.
+    pinRow_ = new QBoxLayout(QBoxLayout::TopToBottom);
+    pinRow_->setSpacing(10);
+    pinRow_->addWidget(pill, 0, Qt::AlignCenter);
 
     copyButton_ = new CapsuleButton(Typography::system(13, QFont::DemiBold), QMargins(16, 8, 16, 8));
     copyButton_->setObjectName(QStringLiteral("copyButton"));
     copyButton_->setColors(Theme::background(), Theme::accent());
     connect(copyButton_, &QAbstractButton::clicked, this, &ContentView::copyURL);
-    layout->addWidget(copyButton_, 0, Qt::AlignHCenter);
+    pinRow_->addWidget(copyButton_, 0, Qt::AlignCenter);
+    layout->addLayout(pinRow_);
 
     // Said before the phone says it, so that its full-page warning is expected.
     certificateNote_ = makeText(tr("The phone warns once that this computer signs its own certificate: "
@@ -270,11 +317,25 @@ QWidget* ContentView::phonesSection() {
     auto* layout = new QVBoxLayout(phonesSection_);
     layout->setContentsMargins(14, 10, 14, 10);
     layout->setSpacing(6);
-    layout->addWidget(
+    auto* top = new QHBoxLayout;
+    top->addWidget(
         makeText(tr("Remembered phones"), Typography::system(11, QFont::DemiBold), Theme::textSecondary()));
-    phoneRows_ = new QVBoxLayout;
+    top->addStretch(1);
+    // A short screen keeps the list folded until asked, so that the meter stays in sight.
+    phoneListToggle_ = new CapsuleButton(Typography::system(11, QFont::DemiBold), QMargins(10, 2, 10, 2));
+    phoneListToggle_->setObjectName(QStringLiteral("phoneListToggle"));
+    phoneListToggle_->setColors(Theme::accent(), Theme::withOpacity(Theme::accent(), 0.14));
+    connect(phoneListToggle_, &QAbstractButton::clicked, this, [this] {
+        phoneListOpen_ = !phoneListOpen_;
+        showPhoneList();
+    });
+    top->addWidget(phoneListToggle_);
+    layout->addLayout(top);
+    phoneList_ = new QWidget;
+    phoneRows_ = new QVBoxLayout(phoneList_);
+    phoneRows_->setContentsMargins(0, 0, 0, 0);
     phoneRows_->setSpacing(6);
-    layout->addLayout(phoneRows_);
+    layout->addWidget(phoneList_);
     forgetError_ = makeText(QString(), Typography::system(11, QFont::Medium), Theme::danger(), "forgetError");
     forgetError_->setWordWrap(true);
     forgetError_->hide();
@@ -316,6 +377,13 @@ void ContentView::showPairedPhones(const std::vector<GatewayEvent::Phone>& phone
     }
     forgetError_->hide();
     phonesSection_->setVisible(!phones.empty());
+    showPhoneList();
+}
+
+void ContentView::showPhoneList() {
+    phoneList_->setVisible(!compact_ || phoneListOpen_);
+    phoneListToggle_->setVisible(compact_);
+    phoneListToggle_->setLabel(phoneListOpen_ ? tr("Hide") : tr("Show %1").arg(phoneRows_->count()));
 }
 
 void ContentView::forget(const QString& id, CapsuleButton* button) {
@@ -370,6 +438,11 @@ QWidget* ContentView::levelSection() {
     auto* layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
+
+    streamingText_ =
+        makeText(QString(), Typography::system(13, QFont::DemiBold), Theme::textPrimary(), "streamingText");
+    streamingText_->setWordWrap(true);
+    layout->addWidget(streamingText_);
 
     auto* top = new QHBoxLayout;
     top->addWidget(
@@ -456,6 +529,14 @@ void ContentView::showCopied() {
         copyButton_->setLabel(tr("Copy link"), Symbol::DocOnDoc);
     else
         copyButton_->setLabel(tr("Copy URL"), Symbol::DocOnDoc);
+}
+
+void ContentView::showStreaming() {
+    const bool streaming = browserPhone_ || monitor_.isReceiving();
+    streamingText_->setText(streamingText(browserPhone_, monitor_.isReceiving()));
+    QPalette palette = streamingText_->palette();
+    palette.setColor(QPalette::WindowText, streaming ? Theme::accent() : Theme::textSecondary());
+    streamingText_->setPalette(palette);
 }
 
 void ContentView::showTesting() {

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "audio_monitor.h"
@@ -17,7 +18,9 @@
 class CapsuleButton;
 class EngineController;
 class LevelBar;
+class QBoxLayout;
 class QLabel;
+class QSpacerItem;
 class QVBoxLayout;
 class QrCard;
 class StatusDot;
@@ -29,7 +32,8 @@ class SymbolLabel;
 // button, whether the "Tarnwell" microphone exists, and the input level with a
 // speaker test. Under the code a choice between the phone app's code (the
 // default) and the browser link's code; with the browser chosen, the link takes
-// the address's place and the copy button copies it.
+// the address's place and the copy button copies it. The choice is remembered
+// across launches (WindowSettings).
 //
 // Created each time the window opens, with a monitor of its own; appear() when it
 // comes on screen (refresh, engine start, monitor start), disappear() when it
@@ -44,12 +48,20 @@ class SymbolLabel;
 // gateway sees the file change, ends that phone's stream and lists the phones
 // again); hidden while there are none.
 //
+// Above the meter one line says which phone streams and how: a browser, as the
+// gateway tells (showBrowserStream()), or otherwise the phone app, known only
+// from audio arriving in the ring (the engine tells nothing more of its phones).
+//
+// setCompact() fits it to a short screen (a laptop's 768 px with a panel):
+// smaller code, tighter spacing, no header (the window's title names it), the
+// copy button beside the PIN, the remembered phones folded.
+//
 // Children that tests look at carry object names: "qrCard", "hostText",
 // "pinText", "copyButton", "statusDot", "statusText", "engineButton",
 // "deviceIcon", "deviceText", "testButton", "levelBar", "echoWarning",
 // "levelSection", "engineRow", "phoneAppChoice", "browserChoice",
 // "pairingPaused", "pairedPhones" (rows "phoneName", "phoneLastSeen",
-// "forgetButton"), "forgetError".
+// "forgetButton"), "forgetError", "streamingText", "phoneListToggle".
 class ContentView : public QWidget {
     Q_OBJECT
 
@@ -59,6 +71,8 @@ public:
     static constexpr int kMinimumHeight = 640;
     static constexpr int kPadding = 28;
     static constexpr int kSpacing = 22;
+    static constexpr int kCompactPadding = 16;
+    static constexpr int kCompactSpacing = 10;
 
     explicit ContentView(EngineController& engine, QWidget* parent = nullptr);
     ~ContentView() override;
@@ -83,6 +97,9 @@ public:
     StreamDiagnosticsView* diagnostics() const { return diagnostics_; }
 
     static QString statusText(const EngineState& state);
+    // browserPhone: set while a browser streams (its name, or empty when unknown);
+    // audioArrives: the ring is being written.
+    static QString streamingText(const std::optional<QString>& browserPhone, bool audioArrives);
     // "Someone on the network is trying PINs: pairing paused until HH:MM", in
     // local time on the 24-hour clock.
     static QString pairingPausedText(const QDateTime& until);
@@ -90,6 +107,10 @@ public:
     // until invalid: pairing is open, the line is hidden.
     void showPairingPaused(const QDateTime& until);
     void showPairedPhones(const std::vector<GatewayEvent::Phone>& phones);
+    // phone: set while a browser streams, to its name (empty when unknown).
+    void showBrowserStream(const std::optional<QString>& phone);
+    void setCompact(bool compact);
+    bool compact() const { return compact_; }
     static QColor statusColor(const EngineState& state);
 
     // Never smaller than 420 x 640, nor than what the content needs.
@@ -102,6 +123,7 @@ private:
     void copyURL();
     void toggleEngine();
     void setCopied(bool copied);
+    void addGap(int full, int compact);
 
     QWidget* header();
     QWidget* qrCard();
@@ -118,12 +140,30 @@ private:
     void showDevice();
     void showCopied();
     void showTesting();
+    void showStreaming();
+    void showPhoneList();
 
     EngineController& engine_;
     AudioMonitor monitor_;
     SystemWatch watch_;
-    Choice choice_ = Choice::PhoneApp;
+    Choice choice_;
     bool copied_ = false;
+    bool compact_ = false;
+    bool phoneListOpen_ = false;
+    std::optional<QString> browserPhone_;
+    // The fixed gaps between the sections, each with its size in either layout.
+    struct Gap {
+        QSpacerItem* item;
+        int full;
+        int compact;
+    };
+    std::vector<Gap> gaps_;
+    QVBoxLayout* root_ = nullptr;
+    QWidget* header_ = nullptr;
+    QBoxLayout* pinRow_ = nullptr;
+    QLabel* streamingText_ = nullptr;
+    QWidget* phoneList_ = nullptr;
+    CapsuleButton* phoneListToggle_ = nullptr;
 
     QrCard* qrCard_ = nullptr;
     CapsuleButton* phoneAppChoice_ = nullptr;

@@ -50,6 +50,9 @@ void MainWindow::open() {
         content_->showPairingPaused(pairingPausedUntil_);
         content_->showPairedPhones(pairedPhones_);
         content_->diagnostics()->showFigures(figures_);
+        content_->showBrowserStream(browserPhone_);
+        // Decided afresh at each opening, for the screen the window is on now.
+        content_->setCompact(content_->sizeHint().height() > availableArea().height() - titleBarAllowance());
         scroll_->setWidget(content_);
     }
     if (!placed_) placeOnScreen();
@@ -77,12 +80,25 @@ void MainWindow::showDiagnostics(const StreamFigures& figures) {
     if (content_) content_->diagnostics()->showFigures(figures);
 }
 
+void MainWindow::showBrowserStream(const std::optional<QString>& phone) {
+    browserPhone_ = phone;
+    if (content_) content_->showBrowserStream(phone);
+}
+
+QRect MainWindow::availableArea() const {
+    return (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
+}
+
+// The frame is unknown before the window manager has framed the window: allow
+// for a title bar of the usual height.
+int MainWindow::titleBarAllowance() const {
+    return style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8;
+}
+
 void MainWindow::placeOnScreen() {
     placed_ = true;
-    const QRect area = (screen() ? screen() : QGuiApplication::primaryScreen())->availableGeometry();
-    // The frame is unknown before the window manager has framed the window:
-    // allow for a title bar of the usual height.
-    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8;
+    const QRect area = availableArea();
+    const int titleBar = titleBarAllowance();
     const QSize wanted = content_->sizeHint();
     const int width =
         std::min(wanted.width() + scroll_->verticalScrollBar()->sizeHint().width(), area.width());

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 #include "gateway_event.h"
@@ -14,8 +15,9 @@ class QScrollArea;
 
 // The single main window "Tarnwell", dark under everything. It first opens at
 // its content's size, but never taller than the screen's available area (the
-// desktop's panels excluded): the content then scrolls inside it. It never
-// resizes itself afterwards. Its content is built each time it opens and torn
+// desktop's panels excluded): the content then takes its compact layout, and
+// scrolls inside it only if even that is too tall. It never resizes itself
+// afterwards. Its content is built each time it opens and torn
 // down when it closes; closing only hides the window, the application carries
 // on. Opening it while open brings it to the front.
 class MainWindow : public QWidget {
@@ -35,6 +37,8 @@ public:
     void showPairedPhones(const std::vector<GatewayEvent::Phone>& phones);
     // Kept for content built later too.
     void showDiagnostics(const StreamFigures& figures);
+    // Kept for content built later too; phone: set while a browser streams.
+    void showBrowserStream(const std::optional<QString>& phone);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -42,6 +46,8 @@ protected:
 private:
     void tearDownContent();
     void placeOnScreen();
+    QRect availableArea() const;
+    int titleBarAllowance() const;
 
     EngineController& engine_;
     QScrollArea* scroll_;
@@ -50,4 +56,5 @@ private:
     QDateTime pairingPausedUntil_;
     std::vector<GatewayEvent::Phone> pairedPhones_;
     StreamFigures figures_;
+    std::optional<QString> browserPhone_;
 };

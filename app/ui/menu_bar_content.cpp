@@ -48,8 +48,13 @@ void MenuBarContent::showState(const EngineState& state) {
     status_->setText(statusLine(state));
 }
 
-void MenuBarContent::showBrowserStreaming(bool streaming) {
-    browser_->setText(streaming ? tr("A browser is streaming") : tr("No browser streaming"));
+void MenuBarContent::showBrowserStreaming(bool streaming, const QString& phone) {
+    if (!streaming)
+        browser_->setText(tr("No browser streaming"));
+    else if (phone.isEmpty())
+        browser_->setText(tr("A browser is streaming"));
+    else
+        browser_->setText(ContentView::streamingText(phone, true));
 }
 
 void MenuBarContent::showPairingPaused(const QDateTime& until) {

@@ -8,12 +8,13 @@
 class EngineController;
 class QAction;
 
-// The tray menu: the engine's status line, whether a browser streams and, while
-// pairing is paused, a line that says so (all inactive), "Open Tarnwell", the
-// checkable "Start at login", a separator and "Quit Tarnwell" (Ctrl+Q). The
-// status line follows the engine, the browser's line showBrowserStreaming(), the
-// pause's showPairingPaused(); "Start at login" shows and sets the user's
-// autostart entry, read afresh each time the menu opens.
+// The tray menu: the engine's status line, whether a browser streams (and whose,
+// when the gateway names the phone) and, while pairing is paused, a line that
+// says so (all inactive), "Open Tarnwell", the checkable "Start at login", a
+// separator and "Quit Tarnwell" (Ctrl+Q). The status line follows the engine,
+// the browser's line showBrowserStreaming(), the pause's showPairingPaused();
+// "Start at login" shows and sets the user's autostart entry, read afresh each
+// time the menu opens.
 class MenuBarContent : public QMenu {
     Q_OBJECT
 
@@ -30,7 +31,8 @@ public:
     QAction* startAtLoginAction() const { return startAtLogin_; }
     QAction* quitAction() const { return quit_; }
 
-    void showBrowserStreaming(bool streaming);
+    // phone: the streaming browser's phone name, when the gateway gave one.
+    void showBrowserStreaming(bool streaming, const QString& phone = {});
     // until invalid: pairing is open, the line is hidden.
     void showPairingPaused(const QDateTime& until);
 

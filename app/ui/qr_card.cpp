@@ -89,13 +89,22 @@ void QrCard::setNoNetwork() {
     setURL(QString());
 }
 
+void QrCard::setCodeSize(int size) {
+    if (size == codeSize_) return;
+    codeSize_ = size;
+    codeTried_ = false;
+    shadow_ = QImage();
+    updateGeometry();
+    update();
+}
+
 QSize QrCard::sizeHint() const {
-    const int width = std::max(kCardSize + 2 * kShadowExtent, kCaptionWidth);
-    return {width, kOverhangTop + kCardSize + kBottomPadding + kOverhangBottom};
+    const int width = std::max(cardSize() + 2 * kShadowExtent, kCaptionWidth);
+    return {width, kOverhangTop + cardSize() + kBottomPadding + kOverhangBottom};
 }
 
 QRect QrCard::cardRect() const {
-    return {(width() - kCardSize) / 2, kOverhangTop, kCardSize, kCardSize};
+    return {(width() - cardSize()) / 2, kOverhangTop, cardSize(), cardSize()};
 }
 
 QRectF QrCard::captionRect() const {
@@ -115,7 +124,7 @@ void QrCard::ensureCode(qreal devicePixelRatio) {
     codeURL_ = url_;
     codeRatio_ = devicePixelRatio;
     ++codeRenders_;
-    const std::optional<QImage> image = QRCode::image(url_, kCodeSize * devicePixelRatio);
+    const std::optional<QImage> image = QRCode::image(url_, codeSize_ * devicePixelRatio);
     code_ = image ? *image : QImage();
 }
 
@@ -124,10 +133,10 @@ void QrCard::ensureShadow(qreal devicePixelRatio) {
     shadowRatio_ = devicePixelRatio;
     // Drawn pixel by pixel rather than with QPainter, whose raster engine hands
     // large fills to a thread pool: the window's drawing stays on the main thread.
-    const int side = static_cast<int>(std::ceil((kCardSize + 2 * kShadowExtent) * devicePixelRatio));
+    const int side = static_cast<int>(std::ceil((cardSize() + 2 * kShadowExtent) * devicePixelRatio));
     shadow_ = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
     const double centre = side / 2.0;
-    const double half = kCardSize * devicePixelRatio / 2;
+    const double half = cardSize() * devicePixelRatio / 2;
     const double radius = kRadius * devicePixelRatio;
     const double alpha = 255 * kShadowOpacity;
     for (int y = 0; y < side; ++y) {
@@ -162,7 +171,7 @@ void QrCard::paintEvent(QPaintEvent*) {
     painter.save();
     painter.setClipPath(shape);
     painter.fillRect(card, Theme::cardWhite());
-    const QRectF codeRect(card.x() + kPadding, card.y() + kPadding, kCodeSize, kCodeSize);
+    const QRectF codeRect(card.x() + kPadding, card.y() + kPadding, codeSize_, codeSize_);
     if (url_.isEmpty()) {
         painter.setPen(Theme::background());  // dark on the white card
         painter.setFont(Typography::system(15, QFont::DemiBold));

@@ -14,14 +14,15 @@
 // surrounding layout subtracts these from its spacing.
 //
 // The code is rendered once per URL text (and screen pixel ratio), not on every
-// repaint.
+// repaint. A short screen takes a smaller code (setCodeSize); padding, shadow
+// and caption stay as they are.
 class QrCard : public QWidget {
     Q_OBJECT
 
 public:
     static constexpr int kCodeSize = 220;
+    static constexpr int kCompactCodeSize = 150;
     static constexpr int kPadding = 18;
-    static constexpr int kCardSize = kCodeSize + 2 * kPadding;  // 256
     static constexpr double kRadius = 20;
     static constexpr double kBorderOpacity = 0.35;
     static constexpr double kShadowOpacity = 0.35;
@@ -44,6 +45,8 @@ public:
     void setNoNetwork();
     QString url() const { return url_; }
     QString caption() const;
+    void setCodeSize(int size);
+    int codeSize() const { return codeSize_; }
 
     // The card (without shadow and caption) in widget coordinates.
     QRect cardRect() const;
@@ -59,10 +62,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    int cardSize() const { return codeSize_ + 2 * kPadding; }
     void ensureCode(qreal devicePixelRatio);
     void ensureShadow(qreal devicePixelRatio);
     QRectF captionRect() const;
 
+    int codeSize_ = kCodeSize;
     QString url_;  // empty: no network
     Caption caption_ = Caption::PhoneApp;
     QImage code_;

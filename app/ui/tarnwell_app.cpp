@@ -19,7 +19,10 @@ TarnwellApp::TarnwellApp(AppDelegate& delegate, QObject* parent)
     });
     connect(&menu_, &MenuBarContent::openRequested, this, &TarnwellApp::openWindow);
     connect(&menu_, &MenuBarContent::quitRequested, this, &TarnwellApp::quit);
-    connect(&delegate_, &AppDelegate::browserStreamingChanged, &menu_, &MenuBarContent::showBrowserStreaming);
+    connect(&delegate_, &AppDelegate::browserStreamingChanged, this, [this](bool streaming) {
+        menu_.showBrowserStreaming(streaming, delegate_.browserPhone());
+        window_.showBrowserStream(streaming ? std::optional(delegate_.browserPhone()) : std::nullopt);
+    });
     connect(&delegate_, &AppDelegate::pairingPausedChanged, &menu_, &MenuBarContent::showPairingPaused);
     connect(&delegate_, &AppDelegate::pairingPausedChanged, &window_, &MainWindow::showPairingPaused);
     connect(&delegate_, &AppDelegate::pairedPhonesChanged, this,

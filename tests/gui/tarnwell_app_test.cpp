@@ -195,7 +195,7 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     EXPECT_EQ(first->argv, std::vector<std::string>{web});  // the PIN goes on its standard input
     EXPECT_TRUE(waitUntil([&] { return delegate->microphone().isRunning() && tarnwellSource(); }));
 
-    // A page says hello with the PIN: the tray tells that a browser streams.
+    // A page says hello with the PIN: the tray and the window tell that a browser streams.
     testsupport::TcpClient probe;
     ASSERT_TRUE(probe.connectWithin(sonvale::kWebPort, 20s));
     testsupport::Page page;
@@ -203,6 +203,8 @@ TEST_F(TarnwellAppOnSoundServer, HelpersComeWithTheAppAndItsPinComeBackAfterAKil
     const QString idle = app->menu().browserAction()->text();
     page.hello(delegate->engine().pin().toStdString());
     EXPECT_TRUE(waitUntil([&] { return app->menu().browserAction()->text() != idle; }));
+    const QString line = child<QLabel>(*app->window().content(), "streamingText")->text();
+    EXPECT_TRUE(line.endsWith(QStringLiteral(" is streaming through the browser"))) << line.toStdString();
 
     ::kill(first->pid, SIGKILL);
     ASSERT_TRUE(

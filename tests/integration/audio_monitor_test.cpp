@@ -55,12 +55,12 @@ TEST(AudioMonitor, WaitsForTheRingWatchesItReadOnlyFallsSilentWhenItStopsAndFoll
     EXPECT_FALSE(m.isRunning());
     auto first = std::make_unique<RingWriter>();
     auto pace = std::make_unique<Pacer>(*first, 0.5f);
-    ASSERT_TRUE(waitUntil([&] { return m.isRunning() && m.level() > 0.5; }));
+    ASSERT_TRUE(waitUntil([&] { return m.isRunning() && m.level() > 0.5 && m.isReceiving(); }));
     EXPECT_EQ(ringMappings(), (std::vector<std::string>{"r--s", "rw-s"}));
     EXPECT_EQ(SVRing_ReadIndex(&first->handle()), 0u);  // a pure observer
 
     pace.reset();  // the writer stops: what it left in the ring is not sound
-    EXPECT_TRUE(waitUntil([&] { return m.level() < 0.01; }));
+    EXPECT_TRUE(waitUntil([&] { return m.level() < 0.01 && !m.isReceiving(); }));
     first.reset();
     RingWriter second;  // the engine started anew: a fresh ring
     pace = std::make_unique<Pacer>(second, 0.5f);

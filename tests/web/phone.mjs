@@ -5,11 +5,12 @@
 //   heard NAME STATS       the stream has run; the test checks what it heard
 //   stopped NAME           Stop tapped; the page is idle for 5 s
 //   failed STEP: WHY | done
-// Usage: node phone.mjs chromium|firefox|webkit PIN SHOT_DIR DATA_HOME WAV
+// Usage: node phone.mjs chromium|firefox|webkit PIN SHOT_DIR DATA_HOME WAV [STEP PROFILE]
+// STEP and PROFILE: that step alone, in a browser profile kept for the next run.
 import { join } from 'node:path';
 import { refusingFront } from './refusing_front.mjs';
 
-const [engine, pin, shots, dataHome, wav] = process.argv.slice(2);
+const [engine, pin, shots, dataHome, wav, only, profile] = process.argv.slice(2);
 const gateway = 'https://127.0.0.1:47812';
 // A measuring run streams longer (PHONE_STREAM_SECONDS) or walks other steps (PHONE_PLAN=post,reload).
 const seconds = Number(process.env.PHONE_STREAM_SECONDS || 6);
@@ -20,7 +21,7 @@ function expect(holds, why) {
 }
 
 const { launch } = await import(engine === 'webkit' ? './engines/webkit.mjs' : './engines/puppeteer.mjs');
-const browser = await launch(engine, { wav });
+const browser = await launch(engine, { wav, profile });
 const shot = (name) => browser.screenshot(join(shots, `${engine}-${name}.png`));
 const state = () => browser.eval(() => [document.body.dataset.state, document.getElementById('state').textContent]);
 const stats = () => browser.eval(() => ({ ...window.sonvaleStats, rttMs: undefined }));
@@ -40,8 +41,8 @@ async function open(url) {
   await until('idle');
 }
 
-// Taps Start, streams over the transport for a while, taps Stop.
-async function stream(name, transport, seconds, check = () => {}) {
+// Taps Start and streams for a while; the stream's figures.
+async function streamFor(name, seconds) {
   await browser.tap('#start');
   await until('streaming');
   say(`streaming ${name} ${JSON.stringify(await stats())}`);
@@ -49,6 +50,12 @@ async function stream(name, transport, seconds, check = () => {}) {
   await shot(name);
   const now = await stats();
   say(`heard ${name} ${JSON.stringify(now)}`);
+  return now;
+}
+
+// Streams over the transport for a while, taps Stop.
+async function stream(name, transport, seconds, check = () => {}) {
+  const now = await streamFor(name, seconds);
   expect(now.transport === transport, `streamed over "${now.transport}", not ${transport}`);
   check(now);
   await browser.tap('#start');
@@ -94,12 +101,22 @@ const steps = {
     await until('idle');
     await stream('reload', 'websocket', 5);
   },
+  // Journey 7, second launch: paired before, the bare link streams without a
+  // PIN until the computer forgets the phone (the test does, once it heard it);
+  // then the page asks for the PIN.
+  async return() {
+    await open(`${gateway}/`);
+    await streamFor('return', seconds);
+    await until('error');
+    expect(await browser.eval(() => !document.getElementById('pin-form').hidden), 'the PIN was not asked for');
+    await browser.closePage();
+  },
 };
 const plans = { chromium: ['wrong-pin', 'websocket'], firefox: ['websocket', 'post'],
                 webkit: ['websocket', 'post', 'refused', 'reload'] };
 
 // A step that fails says so and the walk goes on, so one fault hides no other.
-for (const step of process.env.PHONE_PLAN?.split(',') ?? plans[engine]) {
+for (const step of (only ?? process.env.PHONE_PLAN)?.split(',') ?? plans[engine]) {
   try {
     await steps[step]();
   } catch (e) {

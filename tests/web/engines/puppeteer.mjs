@@ -28,8 +28,9 @@ const firefoxPrefs = {
          'browser.newtabpage.activity-stream.feeds.snippets'),
 };
 
-export async function launch(kind, { wav }) {
-  const profile = mkdtempSync(join(tmpdir(), `sonvale-${kind}-`));
+// profile: a folder kept after close (a phone that comes back); else a fresh one.
+export async function launch(kind, { wav, profile: kept }) {
+  const profile = kept ?? mkdtempSync(join(tmpdir(), `sonvale-${kind}-`));
   const firefox = kind === 'firefox';
   const browser = await puppeteer.launch({
     browser: firefox ? 'firefox' : 'chrome',
@@ -60,7 +61,7 @@ export async function launch(kind, { wav }) {
     async closePage() { await page.close(); page = null; },
     async close() {
       await browser.close();
-      rmSync(profile, { recursive: true, force: true });
+      if (!kept) rmSync(profile, { recursive: true, force: true });
     },
   };
 }
