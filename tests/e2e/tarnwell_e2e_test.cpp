@@ -69,7 +69,8 @@ int longestAccentRun() {
 
 // How many "_sonvale._tcp" services DNS-SD shows (it lists each once per interface).
 size_t advertised() {
-    return linesOf(shell("avahi-browse -tp _sonvale._tcp | grep '^+;' | cut -d';' -f4 | sort -u").value_or(""))
+    return linesOf(
+               shell("avahi-browse -tp _sonvale._tcp | grep '^+;' | cut -d';' -f4 | sort -u").value_or(""))
         .size();
 }
 
@@ -135,8 +136,15 @@ TEST(TarnwellJourney, PairStreamMeterAndQuit) {
     // Seen on the screen as it is, unscrolled.
     EXPECT_TRUE(waitFor([&] { return longestAccentRun() > halfBar; })) << "the meter did not move";
     const std::string shot = artefacts + "/tarnwell-streaming.png";
-    grabScreen().save(QString::fromStdString(shot));
-    const std::string text = shell("tesseract " + shellQuote(shot) + " - 2>/dev/null").value_or("");
+    // OCR misreads small light type on a dark ground: it reads a grey, inverted copy at twice the size.
+    const QImage screen = grabScreen();
+    screen.save(QString::fromStdString(shot));
+    QImage page = screen.convertToFormat(QImage::Format_Grayscale8)
+                      .scaled(screen.size() * 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    page.invertPixels();
+    page.save(QString::fromStdString(shot + ".ocr.png"));
+    const std::string text =
+        shell("tesseract " + shellQuote(shot + ".ocr.png") + " - 2>/dev/null").value_or("");
     EXPECT_NE(text.find("streaming through the Tarnwell app"), std::string::npos) << text;
     EXPECT_NE(text.find("Input level"), std::string::npos) << text;
     // The phone stops: no sound arrives, and the meter says so.
