@@ -30,9 +30,14 @@ void MicFeed::fill(float* out, size_t frames) {
     const size_t need = resampler_.inputNeeded(frames, step.ratio);
     scratch_.resize(2 * need);
     const size_t got = source_.read(scratch_.data(), need);
+    if (got < need) control_.reportShortfall();
+    if (step.silent) {
+        std::fill(out, out + 2 * frames, 0.0f);
+        resampler_.reset();
+        return;
+    }
     resampler_.push(scratch_.data(), need);
     resampler_.process(out, frames, step.ratio);
-    if (got < need) control_.reportShortfall();
 }
 
 // Jumping over the dropped frames would click; instead the frames just before the
