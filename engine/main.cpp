@@ -16,6 +16,7 @@
 #include "opus_dec.h"
 #include "sonvale_protocol.h"
 #include "sv_ring.h"
+#include "trace_log.h"
 #include "udp_receiver.h"
 
 namespace {
@@ -69,14 +70,22 @@ void applyMode(const std::string& line, JitterBuffer& jitter) {
 }
 
 void drain(JitterBuffer& jitter, OpusDec& decoder, SVRingHandle& ring, std::vector<uint8_t>& payload,
-           float* pcm) {
+           float* pcm, TraceLog& trace) {
     bool lost = false;
     while (jitter.pop(payload, lost)) {
         if (jitter.newStream()) decoder.reset();
         const bool conceal = lost || payload.empty();
         const int frames = decoder.decode(conceal ? nullptr : payload.data(),
                                           conceal ? 0 : static_cast<int>(payload.size()), pcm, kMaxFrames);
-        if (frames >= 1) SVRing_Write(&ring, pcm, static_cast<size_t>(frames));
+        if (frames < 1) continue;
+        const uint64_t at = SVRing_WriteIndex(&ring);
+        SVRing_Write(&ring, pcm, static_cast<size_t>(frames));
+        if (trace.enabled()) {
+            // The step just popped carried the number before the next one.
+            trace.line(TraceLog::nowUs(),
+                       ",\"leg\":\"ring\",\"seq\":" + std::to_string(jitter.nextSeq() - 1) +
+                           ",\"frame\":" + std::to_string(at) + (conceal ? ",\"concealed\":true" : ""));
+        }
     }
 }
 
@@ -122,6 +131,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> receiveBuffer(kReceiveBufferSize, 0);
     std::vector<float> pcm(static_cast<size_t>(kMaxFrames * kChannels));
     std::vector<uint8_t> payload;
+    TraceLog trace("engine");
 
     while (g_running != 0) {
         if (std::optional<std::string> line = control.poll()) applyMode(*line, jitter);
@@ -136,7 +146,7 @@ int main(int argc, char** argv) {
                 jitter.push(header.sequence, std::vector<uint8_t>(data, data + length));
             }
         }
-        drain(jitter, decoder, ring.handle, payload, pcm.data());
+        drain(jitter, decoder, ring.handle, payload, pcm.data(), trace);
     }
 
     std::printf("[engine] Shutting down.\n");

@@ -16,6 +16,7 @@ MicFeed::MicFeed(FrameSource& source, const LatencyConfig& config)
 
 void MicFeed::fill(float* out, size_t frames) {
     const LatencyControl::Step step = control_.plan(source_.held(), frames);
+    lastRingFrame_.reset();
     if (!step.play) {
         std::fill(out, out + 2 * frames, 0.0f);
         resampler_.reset();
@@ -38,6 +39,10 @@ void MicFeed::fill(float* out, size_t frames) {
     }
     resampler_.push(scratch_.data(), need);
     resampler_.process(out, frames, step.ratio);
+    const double played =
+        resampler_.pendingFrames() + step.ratio * static_cast<double>(frames) + Resampler::kTaps / 2;
+    lastRingFrame_ =
+        source_.position() - std::min(source_.position(), static_cast<uint64_t>(std::llround(played)));
 }
 
 // Jumping over the dropped frames would click; instead the frames just before the
