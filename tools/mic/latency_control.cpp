@@ -67,7 +67,7 @@ LatencyControl::Step LatencyControl::plan(uint64_t held, size_t outFrames) {
         periodFrames_ += outFrames;
         periodHeldSum_ += interval * static_cast<double>(outFrames);
         periodMinHeld_ = std::min(periodMinHeld_, held);
-        if (periodFrames_ >= period_) endPeriod(held, step.drop);
+        if (periodFrames_ >= period_) endPeriod(held, step);
     }
     realign_ = false;
     step.play = true;
@@ -108,7 +108,7 @@ void LatencyControl::noteConsumed(uint64_t held, const Step& step, size_t outFra
     afterPrevious_ = std::max(0.0, static_cast<double>(held) - consumed);
 }
 
-void LatencyControl::endPeriod(uint64_t held, uint64_t& drop) {
+void LatencyControl::endPeriod(uint64_t held, Step& step) {
     const double periodSeconds = static_cast<double>(periodFrames_) / rate_;
     const double meanHeld = periodHeldSum_ / static_cast<double>(periodFrames_);
     const uint64_t minHeld = periodMinHeld_;
@@ -117,9 +117,11 @@ void LatencyControl::endPeriod(uint64_t held, uint64_t& drop) {
     if (settling_) {
         settling_ = false;
         const double above = meanHeld - static_cast<double>(target_);
-        if (above * 1000.0 / rate_ <= kSettleToleranceMs) return;
-        // Part of the start, like the skip: not a correction.
-        drop = std::min(static_cast<uint64_t>(above), held - std::min(held, target_ / 2));
+        if (above <= 0 || (!silentSettling_ && above * 1000.0 / rate_ <= kSettleToleranceMs)) return;
+        // Part of the start, like the skip: not a correction. After silence nothing
+        // was heard, so the frames are skipped outright rather than cross-faded.
+        const uint64_t cut = std::min(static_cast<uint64_t>(above), held - std::min(held, target_ / 2));
+        (silentSettling_ ? step.skip : step.drop) = cut;
         return;
     }
 
@@ -127,9 +129,9 @@ void LatencyControl::endPeriod(uint64_t held, uint64_t& drop) {
         // Late by more than resampling could make up soon: drop the mean down to the
         // target (the burst came before this period, so its mean is the level now).
         // The integral keeps what it learnt about the sender's clock.
-        drop = std::min(static_cast<uint64_t>(meanHeld) - target_, held - target_ / 2);
+        step.drop = std::min(static_cast<uint64_t>(meanHeld) - target_, held - target_ / 2);
         ++corrections_;
-        droppedFrames_ += drop;
+        droppedFrames_ += step.drop;
         return;
     }
 

@@ -67,7 +67,7 @@ public:
     double takeMeanHeldMs();
 
 private:
-    void endPeriod(uint64_t held, uint64_t& drop);
+    void endPeriod(uint64_t held, Step& step);
     void noteConsumed(uint64_t held, const Step& step, size_t outFrames);
     void cutTo(uint64_t held, size_t outFrames, Step& step);
     uint64_t keepAfterCut(size_t outFrames) const;
