@@ -7,7 +7,7 @@
 struct LatencyConfig {
     double sampleRate = 48000;
     double targetMs = 30;      // held-back time to keep
-    double excessMs = 30;      // held-back time above the target that is dropped at once
+    double excessMs = 20;      // held-back time above the target that is dropped at once
     double maxAdjust = 0.001;  // largest deviation of the resampling ratio from 1: inaudible
     double packetMs = 20;      // the engine writes whole packets of this length
 };
