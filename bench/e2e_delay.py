@@ -395,7 +395,8 @@ def main():
     log(f"folder {folder}")
     shape = click_shape()
     server = SoundServer(root, folder)
-    result = {"minutes": args.minutes, "mic_target_ms": 30, "settings": {}}
+    load = lambda: open("/proc/loadavg").read().split()[0]  # noqa: E731
+    result = {"minutes": args.minutes, "mic_target_ms": 30, "settings": {}, "load_before": load()}
     source = stack = None
     try:
         source = ClickSource(server, folder)
@@ -423,6 +424,7 @@ def main():
         server.stop()
         if not args.keep:
             shutil.rmtree(folder, ignore_errors=True)
+    result["load_after"] = load()
     print(json.dumps(result, indent=1))
 
 

@@ -41,7 +41,8 @@ def section(add, e2e):
     add("setting through `sonvale-web` and the engine to the \"Tarnwell\" microphone, which `parecord` records")
     add("meanwhile. A click's delay is from its write into the source to `parecord` receiving it, found by")
     add(f"cross-correlation (±3 ms); clicks from 2 s after the page streams, {e2e['minutes']:g} min per setting")
-    add("(`BENCH_MINUTES`; 10 for the drift check). The native sender is `sonvale-phone` streaming the same")
+    add(f"(`BENCH_MINUTES`; 10 for the drift check), load average {e2e.get('load_before', '?')} before and "
+        f"{e2e.get('load_after', '?')} after. The native sender is `sonvale-phone` streaming the same")
     add("clicks, from the engine's ring write of the packet carrying a click (within 2 ms of its datagram).")
     add(f"Floor: one {CHUNK_MS} ms chunk + a {CAPTURE_QUANTUM_MS} ms capture quantum + the microphone's buffer, "
         f"{mic} ms from a packet's ring write to its hand-over (the trace's median; the microphone keeps "
