@@ -10,6 +10,8 @@ import os
 import platform
 import subprocess
 
+import e2e_report
+
 MIB_KB = 1024
 
 # name -> (what one iteration is, the limit it is set against)
@@ -210,7 +212,7 @@ def web_section(add, web):
     add("")
 
 
-def render(micro, pipe, load_before, web=None):
+def render(micro, pipe, load_before, web=None, e2e=None):
     m = machine()
     p = pipe
     t = micro_medians(micro)
@@ -400,6 +402,8 @@ def render(micro, pipe, load_before, web=None):
     add(f"One concealment right after a packet takes {fmt(p['bare.conceal_us'])} µs.")
     add("")
 
+    if e2e:
+        e2e_report.section(add, e2e)
     if web:
         web_section(add, web)
 
@@ -430,6 +434,7 @@ def main():
     parser.add_argument("--pipeline", required=True)
     parser.add_argument("--load-before", default="")
     parser.add_argument("--web", help="sonvale-web-bench's JSON; without it the gateway's section is left out")
+    parser.add_argument("--e2e", help="e2e_delay.py's JSON; without it the end-to-end section is left out")
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
     with open(args.micro, encoding="utf-8") as f:
@@ -440,7 +445,11 @@ def main():
     if args.web:
         with open(args.web, encoding="utf-8") as f:
             web = json.load(f)
-    text = render(micro, pipe, args.load_before or "unknown", web)
+    e2e = None
+    if args.e2e:
+        with open(args.e2e, encoding="utf-8") as f:
+            e2e = json.load(f)
+    text = render(micro, pipe, args.load_before or "unknown", web, e2e)
     with open(args.out, "w", encoding="utf-8") as f:
         f.write(text)
 

@@ -18,6 +18,7 @@
 #include "stream_stats.h"
 #include "sv_ring.h"
 #include "sv_stats.hpp"
+#include "trace_log.h"
 #include "udp_receiver.h"
 
 namespace {
@@ -71,7 +72,7 @@ void applyMode(const std::string& line, JitterBuffer& jitter) {
 }
 
 void drain(JitterBuffer& jitter, OpusDec& decoder, SVRingHandle& ring, std::vector<uint8_t>& payload,
-           float* pcm, StreamStats& stats) {
+           float* pcm, StreamStats& stats, TraceLog& trace) {
     bool lost = false;
     while (jitter.pop(payload, lost)) {
         if (jitter.newStream()) decoder.reset();
@@ -79,7 +80,15 @@ void drain(JitterBuffer& jitter, OpusDec& decoder, SVRingHandle& ring, std::vect
         stats.played(jitter.nextSeq() - 1, conceal, lost);
         const int frames = decoder.decode(conceal ? nullptr : payload.data(),
                                           conceal ? 0 : static_cast<int>(payload.size()), pcm, kMaxFrames);
-        if (frames >= 1) SVRing_Write(&ring, pcm, static_cast<size_t>(frames));
+        if (frames < 1) continue;
+        const uint64_t at = SVRing_WriteIndex(&ring);
+        SVRing_Write(&ring, pcm, static_cast<size_t>(frames));
+        if (trace.enabled()) {
+            // The step just popped carried the number before the next one.
+            trace.line(TraceLog::nowUs(),
+                       ",\"leg\":\"ring\",\"seq\":" + std::to_string(jitter.nextSeq() - 1) +
+                           ",\"frame\":" + std::to_string(at) + (conceal ? ",\"concealed\":true" : ""));
+        }
     }
 }
 
@@ -132,6 +141,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> receiveBuffer(kReceiveBufferSize, 0);
     std::vector<float> pcm(static_cast<size_t>(kMaxFrames * kChannels));
     std::vector<uint8_t> payload;
+    TraceLog trace("engine");
 
     while (g_running != 0) {
         if (std::optional<std::string> line = control.poll()) applyMode(*line, jitter);
@@ -152,7 +162,7 @@ int main(int argc, char** argv) {
                 stats.arrived(header.sequence, verdict, StreamStats::nowUs());
             }
         }
-        drain(jitter, decoder, ring.handle, payload, pcm.data(), stats);
+        drain(jitter, decoder, ring.handle, payload, pcm.data(), stats, trace);
         statsBlock.publish(stats.snapshot(StreamStats::nowUs(), jitter.size(),
                                           SVRing_WriteIndex(&ring.handle) - SVRing_ReadIndex(&ring.handle)));
     }

@@ -12,6 +12,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_WERR
 targets="sonvale-engine sonvale-micro-bench sonvale-pipeline-bench sonvale-rss-floor"
 known=$(cmake --build "$build" --target help)
 if grep -q '^sonvale-phone:' <<<"$known"; then targets="$targets sonvale-phone"; fi
+if grep -q '^sonvale-mic:' <<<"$known"; then targets="$targets sonvale-mic"; fi
 if grep -q '^sonvale-web-bench:' <<<"$known"; then targets="$targets sonvale-web sonvale-web-bench"; fi
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$jobs" --target $targets
@@ -46,6 +47,13 @@ if [ -x "$build/bin/sonvale-web-bench" ]; then
     web_opt=(--web "$results/web.json")
 fi
 
+e2e_opt=()
+if [ -x "$build/libexec/tarnwell/sonvale-mic" ] && [ -x "$build/bin/sonvale-phone" ]; then
+    echo "== microphone to recording program (BENCH_MINUTES=${BENCH_MINUTES:-0.5} per setting, a few minutes)"
+    "$root/scripts/sandbox.sh" python3 "$root/bench/e2e_delay.py" --build "$build" >"$results/e2e.json"
+    e2e_opt=(--e2e "$results/e2e.json")
+fi
+
 python3 "$root/bench/report.py" --micro "$results/micro.json" --pipeline "$results/pipeline.json" \
-    "${web_opt[@]}" --load-before "$load" --out "$root/docs/performance.md"
+    "${web_opt[@]}" "${e2e_opt[@]}" --load-before "$load" --out "$root/docs/performance.md"
 echo "wrote docs/performance.md"

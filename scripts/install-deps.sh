@@ -29,9 +29,9 @@ if [ -n "$missing" ]; then
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
 fi
 
-# The browser tests drive Debian's Chromium and Firefox ESR with puppeteer-core
+# The browser tests and the bench drive Debian's Chromium and Firefox ESR with puppeteer-core
 # at the version its lock file pins; they never download a browser of their own.
-case " $* " in *" test "*)
+case " $* " in *" test "* | *" bench "*)
     web="$here/../tests/web"
     if ! cmp -s "$web/package-lock.json" "$web/node_modules/.installed-lock.json" 2>/dev/null; then
         command -v npm >/dev/null || { echo "install-deps: npm is missing (Node.js 18 or newer)" >&2; exit 1; }

@@ -1,8 +1,14 @@
 // The pairing URL from the computer's writer to the phone's reader.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "arrival_jitter.h"
 #include "pairing_url.h"
+#include "trace_log.h"
 
 namespace {
 
@@ -81,6 +87,25 @@ TEST(PairingUrl, ReaderRefusesWhatCannotBeTrusted) {
     };
     for (const std::string& url : rows)
         EXPECT_FALSE(parsePairingURL(url)) << url;
+}
+
+// The trace goes to "$SONVALE_TRACE.<process>", one JSON object per line, and
+// only while the variable names a file.
+TEST(TraceLog, AppendsLinesOnlyWhenAsked) {
+    const std::string base = ::testing::TempDir() + "trace_log_test";
+    std::remove((base + ".engine").c_str());
+    unsetenv("SONVALE_TRACE");
+    EXPECT_FALSE(TraceLog("engine").enabled());
+    setenv("SONVALE_TRACE", base.c_str(), 1);
+    {
+        TraceLog trace("engine");
+        trace.line(5, R"(,"leg":"ring","seq":7)");
+        trace.line(6, R"(,"leg":"ring","seq":8)");
+    }
+    unsetenv("SONVALE_TRACE");
+    std::stringstream written;
+    written << std::ifstream(base + ".engine").rdbuf();
+    EXPECT_EQ(written.str(), "{\"t\":5,\"leg\":\"ring\",\"seq\":7}\n{\"t\":6,\"leg\":\"ring\",\"seq\":8}\n");
 }
 
 }  // namespace

@@ -13,4 +13,6 @@ public:
     // Fills count frames of out, silence after the available ones; returns how
     // many carried audio.
     virtual size_t read(float* out, size_t count) = 0;
+    // The ring index of the next frame read, for the latency trace; 0 when unknown.
+    virtual uint64_t position() const { return 0; }
 };

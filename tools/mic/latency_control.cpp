@@ -4,10 +4,11 @@
 //
 // Loop: d(held)/dt = (sender rate − ratio) × 1000 ms/s. With
 // ratio − 1 = kP·e + kI·∫e (e = mean held − target, in ms) the closed loop is
-// s² + 1000·kP·s + 1000·kI = 0; kP = 6e-4 and kI = 9e-5 make it critically damped
-// with a time constant of about 3.3 s, so a 0.5 % clock offset lifts the held-back
-// time by at most about 6 ms before the integral has learnt it, and the ratio
-// moves by well under 0.1 % from one period to the next.
+// s² + 1000·kP·s + 1000·kI = 0; kP = 2e-4 and kI = 1e-5 make it critically damped
+// with a time constant of about 10 s, slow enough that the ±0.1 % the ratio may
+// move stays unsaturated for drifts of a few hundred ppm (a 0.05 % offset lifts
+// the held-back time by about 2 ms before the integral has learnt it) and that
+// jitter moves the ratio by a few hundredths of a percent at most.
 #include "latency_control.h"
 
 #include <algorithm>
@@ -15,9 +16,11 @@
 
 namespace {
 constexpr double kPeriodMs = 100;
-constexpr double kP = 6e-4;         // per ms
-constexpr double kI = 9e-5;         // per ms·s
+constexpr double kP = 2e-4;         // per ms
+constexpr double kI = 1e-5;         // per ms·s
 constexpr double kSmoothing = 0.3;  // per period: a time constant of about 0.3 s
+// A settling period's mean this close above the target is left to the loop.
+constexpr double kSettleToleranceMs = 1;
 
 uint64_t framesFor(double ms, double rate) {
     return static_cast<uint64_t>(std::llround(ms * rate / 1000.0));
@@ -43,13 +46,18 @@ LatencyControl::Step LatencyControl::plan(uint64_t held, size_t outFrames) {
     Step step;
     if (!playing_) {
         afterPrevious_ = static_cast<double>(held);
-        if (held < target_ || held == 0) return step;
+        // Waiting for the top of the saw-tooth's worth, so that the start needs no
+        // slowing down to reach the target.
+        if (held < keepAfterCut(outFrames)) return step;
         // Starting from silence begins at the newest frames: whatever lies above
         // the target is old (a pause, a burst, a ring nobody read) and is skipped
         // where no cut can be heard. Not a correction: nothing played is lost.
         playing_ = true;
         step.skip = held - std::min(held, keepAfterCut(outFrames));
         startPeriod();
+        settling_ = true;
+        silentSettling_ = fresh_;
+        fresh_ = false;
     } else if (realign_) {
         // The sound server already played a gap for us: cutting the time it left
         // in the ring costs nothing audible now.
@@ -59,10 +67,11 @@ LatencyControl::Step LatencyControl::plan(uint64_t held, size_t outFrames) {
         periodFrames_ += outFrames;
         periodHeldSum_ += interval * static_cast<double>(outFrames);
         periodMinHeld_ = std::min(periodMinHeld_, held);
-        if (periodFrames_ >= period_) endPeriod(held, step.drop);
+        if (periodFrames_ >= period_) endPeriod(held, step);
     }
     realign_ = false;
     step.play = true;
+    step.silent = settling_ && silentSettling_;
     step.ratio = ratio_;
     noteConsumed(held, step, outFrames);
     return step;
@@ -99,19 +108,30 @@ void LatencyControl::noteConsumed(uint64_t held, const Step& step, size_t outFra
     afterPrevious_ = std::max(0.0, static_cast<double>(held) - consumed);
 }
 
-void LatencyControl::endPeriod(uint64_t held, uint64_t& drop) {
+void LatencyControl::endPeriod(uint64_t held, Step& step) {
     const double periodSeconds = static_cast<double>(periodFrames_) / rate_;
     const double meanHeld = periodHeldSum_ / static_cast<double>(periodFrames_);
     const uint64_t minHeld = periodMinHeld_;
     startPeriod();
 
+    if (settling_) {
+        settling_ = false;
+        const double above = meanHeld - static_cast<double>(target_);
+        if (above <= 0 || (!silentSettling_ && above * 1000.0 / rate_ <= kSettleToleranceMs)) return;
+        // Part of the start, like the skip: not a correction. After silence nothing
+        // was heard, so the frames are skipped outright rather than cross-faded.
+        const uint64_t cut = std::min(static_cast<uint64_t>(above), held - std::min(held, target_ / 2));
+        (silentSettling_ ? step.skip : step.drop) = cut;
+        return;
+    }
+
     if (minHeld > target_ + excess_) {
         // Late by more than resampling could make up soon: drop the mean down to the
         // target (the burst came before this period, so its mean is the level now).
         // The integral keeps what it learnt about the sender's clock.
-        drop = std::min(static_cast<uint64_t>(meanHeld) - target_, held - target_ / 2);
+        step.drop = std::min(static_cast<uint64_t>(meanHeld) - target_, held - target_ / 2);
         ++corrections_;
-        droppedFrames_ += drop;
+        droppedFrames_ += step.drop;
         return;
     }
 
@@ -138,6 +158,8 @@ void LatencyControl::reset() {
     smoothedErrorMs_ = 0;
     afterPrevious_ = 0;
     realign_ = false;
+    settling_ = false;
+    fresh_ = true;
     startPeriod();
 }
 

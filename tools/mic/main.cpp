@@ -37,7 +37,7 @@ constexpr int kPollTimeoutUs = 100000;
 
 struct Options {
     LatencyConfig latency;
-    double maxAdjustPercent = 1.0;
+    double maxAdjustPercent = 0.1;
     MicBridge::Config bridge;
     bool statusLines = false;
 };
@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
               "Held-back time above the target that is dropped at once\n"
               "rather than resampled away, in ms")
         ->option_text("MS");
-    addRanged(app, "--max-adjust", options.maxAdjustPercent, 0.1, 5.0,
+    addRanged(app, "--max-adjust", options.maxAdjustPercent, 0.01, 5.0,
               "Largest resampling step for a phone whose clock runs fast\n"
               "or slow, in percent")
         ->option_text("PERCENT");

@@ -307,6 +307,11 @@ void MicBridge::pump() {
     audio_.resize(2 * plan.frames);
     feed_.fill(audio_.data(), plan.frames);
     fifo_.write(audio_.data(), plan.frames);
+    if (trace_.enabled() && feed_.lastRingFrame()) {
+        trace_.line(TraceLog::nowUs(),
+                    ",\"leg\":\"mic\",\"frame\":" + std::to_string(*feed_.lastRingFrame()) +
+                        ",\"frames\":" + std::to_string(plan.frames));
+    }
 }
 
 void MicBridge::tearDownDevice() {

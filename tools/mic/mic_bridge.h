@@ -13,6 +13,7 @@
 #include "fifo_pacer.h"
 #include "fifo_writer.h"
 #include "mic_feed.h"
+#include "trace_log.h"
 
 // The sound-server side of the microphone, on one pa_mainloop thread: connects
 // (again after the server restarts), removes leftovers of a crashed run,
@@ -97,4 +98,5 @@ private:
     bool reportedUnreachable_ = false;
     bool settled_ = false;
     bool finished_ = false;
+    TraceLog trace_{"mic"};
 };

@@ -16,6 +16,7 @@ MicFeed::MicFeed(FrameSource& source, const LatencyConfig& config)
 
 void MicFeed::fill(float* out, size_t frames) {
     const LatencyControl::Step step = control_.plan(source_.held(), frames);
+    lastRingFrame_.reset();
     if (!step.play) {
         std::fill(out, out + 2 * frames, 0.0f);
         resampler_.reset();
@@ -30,9 +31,18 @@ void MicFeed::fill(float* out, size_t frames) {
     const size_t need = resampler_.inputNeeded(frames, step.ratio);
     scratch_.resize(2 * need);
     const size_t got = source_.read(scratch_.data(), need);
+    if (got < need) control_.reportShortfall();
+    if (step.silent) {
+        std::fill(out, out + 2 * frames, 0.0f);
+        resampler_.reset();
+        return;
+    }
     resampler_.push(scratch_.data(), need);
     resampler_.process(out, frames, step.ratio);
-    if (got < need) control_.reportShortfall();
+    const double played =
+        resampler_.pendingFrames() + step.ratio * static_cast<double>(frames) + Resampler::kTaps / 2;
+    lastRingFrame_ =
+        source_.position() - std::min(source_.position(), static_cast<uint64_t>(std::llround(played)));
 }
 
 // Jumping over the dropped frames would click; instead the frames just before the

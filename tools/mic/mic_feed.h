@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "frame_source.h"
@@ -16,6 +17,9 @@ public:
 
     // Writes exactly frames interleaved stereo frames into out.
     void fill(float* out, size_t frames);
+    // The ring index of the first frame the last fill played (through the
+    // resampler's delay); nullopt when it played silence.
+    std::optional<uint64_t> lastRingFrame() const { return lastRingFrame_; }
     // A new stream (the ring was replaced): start waiting afresh.
     void reset();
 
@@ -30,4 +34,5 @@ private:
     Resampler resampler_;
     size_t fadeFrames_;
     std::vector<float> scratch_;
+    std::optional<uint64_t> lastRingFrame_;
 };

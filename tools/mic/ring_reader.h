@@ -24,6 +24,7 @@ public:
 
     uint64_t held() const override;
     size_t read(float* out, size_t count) override;
+    uint64_t position() const override { return ring_ ? ring_->readIndex() : 0; }
 
 private:
     std::unique_ptr<svring::Ring> ring_;
