@@ -20,7 +20,11 @@
 //          16-bit little-endian samples at 48 kHz (1920 bytes)
 //   Mode   the latency choice (0 low, 1 normal, 2 steady)
 //   Stop   empty: the person tapped Stop
-//   Ping   1..16 bytes, echoed as Pong
+//   Ping   1..16 bytes, echoed as Pong. The page's own: its clock (ms,
+//          float64) and, when known, its shortest round trip so far (ms,
+//          float64); the gateway maps the page's clock onto its own with them
+//   Stamp  the page's clock (ms, float64) when the first sample of the next
+//          Audio message was captured
 // Gateway to page:
 //   Welcome  the computer's name (UTF-8): the PIN was right, streaming may begin
 //   Notice   a code and a sentence about the stream that keeps it open
@@ -36,6 +40,7 @@ enum class Type : uint8_t {
     Mode = 0x03,
     Stop = 0x04,
     Ping = 0x05,
+    Stamp = 0x06,
     Welcome = 0x81,
     Notice = 0x82,
     Error = 0x83,
@@ -68,6 +73,7 @@ inline constexpr size_t kPcmChunkBytes = 960 * 2;
 inline constexpr size_t kMaxOpusPacket = 1275;
 inline constexpr size_t kMaxPin = 32;
 inline constexpr size_t kMaxPing = 16;
+inline constexpr size_t kStampSize = 8;
 inline constexpr size_t kMaxPageId = 16;
 inline constexpr size_t kTokenSize = 32;
 
@@ -109,6 +115,8 @@ private:
 // One message's wire image; the body must not exceed kMaxBody.
 std::vector<uint8_t> encode(Type type, const uint8_t* body, size_t size);
 std::vector<uint8_t> encode(Type type, const std::string& body);
+// A page's time (a Ping's or a Stamp's): float64, little-endian, at bytes.
+double readTime(const uint8_t* bytes);
 // A Notice or an Error: the code, then the sentence.
 std::vector<uint8_t> encodeStatement(Type type, uint8_t code, const std::string& sentence);
 

@@ -53,7 +53,9 @@ GatewayCore::GatewayCore(QString pin, QString computerName, PairedPhones& phones
       phones_(phones),
       policy_(pin_.toStdString()),
       engine_(this),
-      clock_([this](const std::vector<uint8_t>& datagram) { engine_.sendDatagram(datagram); }) {
+      clock_([this](const std::vector<uint8_t>& datagram, uint32_t sequence, std::optional<uint64_t> chunk) {
+          sent(datagram, sequence, chunk);
+      }) {
     housekeeping_.setInterval(250);
     connect(&housekeeping_, &QTimer::timeout, this, &GatewayCore::housekeeping);
     housekeeping_.start();
@@ -123,10 +125,14 @@ void GatewayCore::handle(Session& session, const PageMessage::Message& message) 
     if (!policy_.take(session.id, message.type, now)) return;
     switch (message.type) {
         case Type::Ping:
+            if (streamSession_ == session.id) pageClock_.ping(message.body.data(), message.body.size(), now);
             session.peer->send(PageMessage::encode(Type::Pong, message.body.data(), message.body.size()));
             break;
+        case Type::Stamp:
+            stamp_ = PageMessage::readTime(message.body.data());
+            break;
         case Type::Audio:
-            clock_.push(pcm_ ? pcm_->encode(message.body.data()) : message.body, now);
+            audio(message, now);
             break;
         case Type::Mode:
             clock_.setMaxDepth(maxDepthForMode(message.body[0]));
@@ -138,6 +144,30 @@ void GatewayCore::handle(Session& session, const PageMessage::Message& message) 
         default:
             break;
     }
+}
+
+void GatewayCore::audio(const PageMessage::Message& message, Clock::time_point now) {
+    const uint64_t number = chunks_++;
+    if (trace_.enabled()) {
+        std::string line = "{\"leg\":\"arrive\",\"chunk\":" + std::to_string(number) +
+                           ",\"t\":" + std::to_string(TraceLog::micros(now));
+        if (const auto capture = stamp_ ? pageClock_.toLocal(*stamp_) : std::nullopt)
+            line += ",\"capture\":" + std::to_string(TraceLog::micros(*capture));
+        trace_.write(line + "}");
+    }
+    stamp_.reset();
+    clock_.push({pcm_ ? pcm_->encode(message.body.data()) : message.body, number}, now);
+}
+
+void GatewayCore::sent(const std::vector<uint8_t>& datagram, uint32_t sequence,
+                       std::optional<uint64_t> chunk) {
+    engine_.sendDatagram(datagram);
+    if (!trace_.enabled()) return;
+    const std::string t = std::to_string(TraceLog::micros(Clock::now()));
+    const std::string seq = std::to_string(sequence);
+    trace_.write(chunk ? "{\"leg\":\"send\",\"chunk\":" + std::to_string(*chunk) + ",\"seq\":" + seq +
+                             ",\"t\":" + t + "}"
+                       : "{\"leg\":\"send\",\"seq\":" + seq + ",\"t\":" + t + ",\"concealed\":true}");
 }
 
 void GatewayCore::hello(Session& session) {
@@ -188,6 +218,8 @@ void GatewayCore::phonesForgotten(const QStringList& ids) {
 
 void GatewayCore::startStream(Session& session, const PageMessage::Hello& hello) {
     streamSession_ = session.id;
+    pageClock_.reset();
+    stamp_.reset();
     pcm_ = hello.codec == PageMessage::Codec::Pcm ? std::make_unique<PcmEncoder>() : nullptr;
     clock_.start(maxDepthForMode(hello.mode));
     session.peer->send(PageMessage::encode(PageMessage::Type::Welcome, computerName_.toStdString()));

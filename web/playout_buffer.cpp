@@ -13,7 +13,7 @@ void PlayoutBuffer::setMaxDepth(int chunks) {
     target_ = std::min(target_, maxDepth_);
 }
 
-void PlayoutBuffer::push(std::vector<uint8_t> chunk, Clock::time_point arrival) {
+void PlayoutBuffer::push(Chunk chunk, Clock::time_point arrival) {
     using std::chrono::microseconds;
     if (!origin_) origin_ = arrival;
     const auto offset = std::chrono::duration_cast<microseconds>(arrival - *origin_) -
@@ -44,7 +44,7 @@ void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
     target_ = std::clamp(covered + 1, kMinDepth, maxDepth_);
 }
 
-std::optional<std::vector<uint8_t>> PlayoutBuffer::tick() {
+std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
     if (!playing_) {
         if (chunks_.size() < static_cast<size_t>(target_)) return std::nullopt;
         playing_ = true;
@@ -52,7 +52,7 @@ std::optional<std::vector<uint8_t>> PlayoutBuffer::tick() {
     }
     if (!chunks_.empty()) {
         emptyTicks_ = 0;
-        std::vector<uint8_t> chunk = std::move(chunks_.front());
+        Chunk chunk = std::move(chunks_.front());
         chunks_.pop_front();
         return chunk;
     }
@@ -65,5 +65,5 @@ std::optional<std::vector<uint8_t>> PlayoutBuffer::tick() {
         return std::nullopt;
     }
     ++concealed_;
-    return std::vector<uint8_t>{};
+    return Chunk{};
 }

@@ -26,11 +26,18 @@ public:
     static constexpr int kMinDepth = 2;
     static constexpr std::chrono::microseconds kChunk{20000};
 
+    // A page's chunk and its number in the gateway's count (empty bytes: a
+    // lost packet).
+    struct Chunk {
+        std::vector<uint8_t> bytes;
+        uint64_t number = 0;
+    };
+
     explicit PlayoutBuffer(int maxDepth) { setMaxDepth(maxDepth); }
 
     void setMaxDepth(int chunks);
-    void push(std::vector<uint8_t> chunk, Clock::time_point arrival);
-    std::optional<std::vector<uint8_t>> tick();
+    void push(Chunk chunk, Clock::time_point arrival);
+    std::optional<Chunk> tick();
 
     int target() const { return target_; }
     int maxDepth() const { return maxDepth_; }
@@ -49,7 +56,7 @@ private:
     int maxDepth_ = kMinDepth;
     int target_ = kMinDepth;
     double peakUs_ = 0;  // the lateness the target covers, decaying
-    std::deque<std::vector<uint8_t>> chunks_;
+    std::deque<Chunk> chunks_;
     bool playing_ = false;
     int emptyTicks_ = 0;
     uint64_t concealed_ = 0;

@@ -40,7 +40,7 @@ QString StreamClock::stop() {
     return detail;
 }
 
-void StreamClock::push(std::vector<uint8_t> chunk, PlayoutBuffer::Clock::time_point arrival) {
+void StreamClock::push(PlayoutBuffer::Chunk chunk, PlayoutBuffer::Clock::time_point arrival) {
     if (playout_) playout_->push(std::move(chunk), arrival);
 }
 
@@ -58,16 +58,18 @@ void StreamClock::tick() {
             break;
         }
         nextTick_ += PlayoutBuffer::kChunk;
-        std::optional<std::vector<uint8_t>> chunk = playout_->tick();
+        std::optional<PlayoutBuffer::Chunk> chunk = playout_->tick();
         if (!chunk) continue;
+        const std::vector<uint8_t>& bytes = chunk->bytes;
         AudioPacketHeader header{};
         header.magic = AudioPacket::kMagic;
         header.aux16 = kChunkFrames;
         header.sequence = (*sequence_)++;
         header.aux32 = frames_;
-        header.payloadLength = static_cast<uint16_t>(chunk->size());
+        header.payloadLength = static_cast<uint16_t>(bytes.size());
         frames_ += kChunkFrames;
-        sink_(AudioPacket::encode(header, chunk->data(), chunk->size()));
+        sink_(AudioPacket::encode(header, bytes.data(), bytes.size()), header.sequence,
+              bytes.empty() ? std::nullopt : std::optional<uint64_t>(chunk->number));
     }
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - now);
     timer_.start(static_cast<int>(std::max<int64_t>(wait.count(), 0)));

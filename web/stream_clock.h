@@ -18,7 +18,10 @@
 // Main thread only.
 class StreamClock {
 public:
-    using Sink = std::function<void(const std::vector<uint8_t>& datagram)>;
+    // The datagram, its sequence number and the page's chunk it carries (none
+    // for a lost packet).
+    using Sink = std::function<void(const std::vector<uint8_t>& datagram, uint32_t sequence,
+                                    std::optional<uint64_t> chunk)>;
 
     explicit StreamClock(Sink sink);
 
@@ -29,7 +32,7 @@ public:
     bool running() const { return playout_.has_value(); }
 
     // Dropped when no stream runs.
-    void push(std::vector<uint8_t> chunk, PlayoutBuffer::Clock::time_point arrival);
+    void push(PlayoutBuffer::Chunk chunk, PlayoutBuffer::Clock::time_point arrival);
     void setMaxDepth(int chunks);
 
 private:

@@ -17,11 +17,11 @@ int64_t simulate(PlayoutBuffer& buffer, const std::function<int64_t(int)>& arriv
     int64_t lastConcealed = -1;
     for (int64_t t = 0, k = 0; t <= endMs; ++t) {
         for (; k < chunks && arrival(int(k)) <= t; ++k)
-            buffer.push({uint8_t(k)}, Clock::time_point{} + milliseconds(t));
+            buffer.push({{uint8_t(k)}}, Clock::time_point{} + milliseconds(t));
         deepest = std::max(deepest, buffer.depth());
         if (t % 20 == 0) {
             const auto chunk = buffer.tick();
-            if (chunk && chunk->empty()) lastConcealed = t;
+            if (chunk && chunk->bytes.empty()) lastConcealed = t;
         }
     }
     return lastConcealed;
@@ -67,17 +67,17 @@ TEST(PlayoutBuffer, FollowsTheLinksLatenessWithinTheChosenDepth) {
 TEST(PlayoutBuffer, DropsTheOldestAndPausesAfterHalfASecondWithoutChunks) {
     PlayoutBuffer buffer(2);
     for (uint8_t k = 0; k < 10; ++k)
-        buffer.push({k}, Clock::time_point{});
+        buffer.push({{k}}, Clock::time_point{});
     EXPECT_LE(buffer.depth(), 4u);
-    EXPECT_GT(buffer.tick(), std::vector<uint8_t>{0});
-    std::optional<std::vector<uint8_t>> chunk;
+    EXPECT_GT(buffer.tick()->bytes, std::vector<uint8_t>{0});
+    std::optional<PlayoutBuffer::Chunk> chunk;
     while (buffer.depth() > 0)
         chunk = buffer.tick();
-    EXPECT_EQ(chunk, std::vector<uint8_t>{9});
+    EXPECT_EQ(chunk->bytes, std::vector<uint8_t>{9});
     for (int i = 0; i < 25; ++i)
-        EXPECT_EQ(buffer.tick(), std::vector<uint8_t>{});
+        EXPECT_EQ(buffer.tick()->bytes, std::vector<uint8_t>{});
     EXPECT_FALSE(buffer.tick());
-    buffer.push({10}, Clock::time_point{} + milliseconds(5000));
+    buffer.push({{10}}, Clock::time_point{} + milliseconds(5000));
     EXPECT_FALSE(buffer.tick()) << "played before the target depth was held again";
 }
 

@@ -14,7 +14,7 @@ test('a session walks from idle to streaming, through a pause and a dropped conn
   const states = () => w.views.map((v) => v.state).filter((s, i, all) => s !== all[i - 1]);
   assert.deepEqual([w.contexts[0].options.sampleRate, w.node.options.processorOptions.rate], [undefined, 44100]);
   w.chunk();
-  assert.deepEqual(types(w.sockets[0].sent), [T.hello, T.audio]);
+  assert.deepEqual(types(w.sockets[0].sent), [T.hello, T.stamp, T.audio]);
   w.tracks[0].onmute();
   w.chunk();
   w.tracks[0].onunmute();
@@ -69,7 +69,7 @@ test('POST keeps three numbered requests in flight after the Hello', async () =>
   w.posts[2].answer(new Uint8Array(0), 'token');
   await settle();
   assert.deepEqual(seqs(), ['1', '2', '3', '4']);
-  assert.deepEqual(types([w.posts[4].init.body]), [T.audio, T.audio]);
+  assert.deepEqual(types([w.posts[4].init.body]), [T.stamp, T.audio, T.stamp, T.audio]);
 });
 
 test('a reload is the same phone', async () => {
