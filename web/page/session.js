@@ -22,6 +22,12 @@ const POST_IN_FLIGHT = 3;
 const PAGE_ID_KEY = 'sonvale-page-id';
 const TOKEN_KEY = 'sonvale-token'; // in env.keep (localStorage): the phone stays paired
 const TOKEN_BYTES = 32;
+// The oldest a chunk may be when it is encoded, by latency choice (ms): older
+// ones were queued behind a stall and are dropped, so the delay comes back down.
+export const MAX_AGE_MS = [60, 80, 150];
+const MAX_BUFFERED = 16384; // bytes the WebSocket may hold unsent
+const MAX_ENCODING = 3; // chunks waiting in the encoder
+const LAGGING_CHUNKS = 50; // late in a row: the capture itself lags, and is opened afresh
 
 export const SAY = {
   asking: 'Asking for the microphone…',
@@ -179,6 +185,9 @@ class SocketWay {
   send(bytes) {
     if (this.ws?.readyState === 1) this.ws.send(bytes);
   }
+  backlog() {
+    return this.ws?.bufferedAmount ?? 0;
+  }
   close() {
     this.closed = true;
     this.env.clearTimeout(this.timer);
@@ -255,7 +264,8 @@ export class Session {
     this.state = 'idle';
     this.pageId = pageIdFrom(env.storage, env.random);
     this.token = keptToken(env.keep);
-    this.stats = { transport: '', codec: '', chunks: 0, rttMs: [], sockets: 0, welcomes: 0 };
+    this.stats = { transport: '', codec: '', chunks: 0, dropped: 0, rttMs: [], sockets: 0, welcomes: 0 };
+    this.lateInRow = 0;
     this.usePost = env.forcedTransport === 'post' || !env.WebSocket;
     this.run = 0; // bumped by Stop and failures: async work of an older run undoes itself
     this.retries = 0;
@@ -348,7 +358,7 @@ export class Session {
     }
     // Made at the device's own rate (a mic at another rate may not connect);
     // the worklet brings it to 48 kHz.
-    const ctx = direct ? null : (this.opening = new env.AudioContext({ latencyHint: 'interactive' }));
+    const ctx = direct ? null : (this.opening = new env.AudioContext({ latencyHint: 'interactive', sinkId: { type: 'none' } }));
     let stream, encoder, source, audio;
     try {
       stream = await env.mediaDevices.getUserMedia({
@@ -410,7 +420,17 @@ export class Session {
     let peak = 0;
     for (const s of samples) peak = Math.max(peak, Math.abs(s));
     this.env.level(Math.max(0, Math.min(1, (20 * Math.log10(peak + 1e-9) + 60) / 60)));
-    if (this.state === 'streaming' && audio === this.audio) audio.encoder.encode(samples, captureMs);
+    if (this.state !== 'streaming' || audio !== this.audio) return;
+    // No queue may grow: what is late or has no room goes, counted.
+    const late = this.env.now() - captureMs > MAX_AGE_MS[this.mode];
+    if (late || this.way?.backlog?.() > MAX_BUFFERED || audio.encoder.queued?.() > MAX_ENCODING) {
+      this.stats.dropped++;
+      this.lateInRow = late ? this.lateInRow + 1 : 0;
+      if (this.lateInRow === LAGGING_CHUNKS) this.retakeMic();
+      return;
+    }
+    this.lateInRow = 0;
+    audio.encoder.encode(samples, captureMs);
   }
 
   sendAudio(bytes, captureMs) {

@@ -3,7 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
-import { SAY, T, message, messages } from '../../../web/page/session.js';
+import { MAX_AGE_MS, SAY, T, message, messages } from '../../../web/page/session.js';
 import { Resampler } from '../../../web/page/capture.js';
 import { bytesOf, phone, reach, settle, welcome } from './fakes.mjs';
 
@@ -70,6 +70,19 @@ test('POST keeps three numbered requests in flight after the Hello', async () =>
   await settle();
   assert.deepEqual(seqs(), ['1', '2', '3', '4']);
   assert.deepEqual(types([w.posts[4].init.body]), [T.stamp, T.audio, T.stamp, T.audio]);
+});
+
+test('a chunk goes out with its capture time; one queued beyond the choice is dropped, and a lagging capture opened afresh', async () => {
+  const w = await reach('streaming');
+  await w.clock.tick(1000);
+  w.chunk(); // arrives a chunk after its first sample: the capture clock's offset
+  w.chunk(w.clock.t - 20 - MAX_AGE_MS[1] - 1);
+  const sent = w.sockets[0].sent.flatMap((b) => [...messages(b)]).filter((m) => m.type === T.stamp || m.type === T.audio);
+  const stamp = new DataView(sent[0].body.slice().buffer).getFloat64(0, true);
+  assert.deepEqual([sent.map((m) => m.type), stamp, w.session.stats.dropped], [[T.stamp, T.audio], 980, 1]);
+  for (let i = 0; i < 49; i++) w.chunk(0);
+  await settle();
+  assert.deepEqual([w.tracks.length, w.session.stats.dropped, w.session.state], [2, 50, 'streaming']);
 });
 
 test('a reload is the same phone', async () => {
