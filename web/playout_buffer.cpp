@@ -52,6 +52,13 @@ std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
     }
     if (!chunks_.empty()) {
         emptyTicks_ = 0;
+        if (chunks_.size() > static_cast<size_t>(target_) && ++fullTicks_ >= kDriftTicks) {
+            chunks_.pop_front();
+            ++dropped_;
+            fullTicks_ = 0;
+        } else if (chunks_.size() <= static_cast<size_t>(target_)) {
+            fullTicks_ = 0;
+        }
         Chunk chunk = std::move(chunks_.front());
         chunks_.pop_front();
         return chunk;

@@ -15,7 +15,10 @@
 //   (shrink slowly). Target: one chunk more than the lateness covers, at least
 //   kMinDepth, at most the depth the person chose.
 // - too deep: when more than two chunks above target are held, the oldest are
-//   dropped down to the target.
+//   dropped down to the target at once (a burst after a stall it did not
+//   cover); when the buffer has not run below the target for kDriftTicks, the
+//   oldest chunk goes (the phone's clock runs faster than ours): the depth
+//   follows the phone's clock, one chunk at a time, rarely.
 // - tick (every 20 ms): before play-out starts, or after it has gone idle,
 //   nothing until the target depth is held; then the oldest chunk, or an empty
 //   one (played as a lost packet) when none is there. After half a second of
@@ -50,6 +53,7 @@ private:
     void updateTarget(std::chrono::microseconds lateness);
 
     static constexpr int kPausedTicks = 25;
+    static constexpr int kDriftTicks = 100;
     static constexpr int kWindowBuckets = 8;  // seconds of history for the earliest arrival
     static constexpr int kBucketChunks = 50;  // one second of chunks per bucket
 
@@ -59,6 +63,7 @@ private:
     std::deque<Chunk> chunks_;
     bool playing_ = false;
     int emptyTicks_ = 0;
+    int fullTicks_ = 0;  // ticks in a row that left at least the target held
     uint64_t concealed_ = 0;
     uint64_t dropped_ = 0;
 
