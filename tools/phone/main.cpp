@@ -217,7 +217,7 @@ void addOptions(CLI::App& app, Options& o) {
         ->group(network);
     addRanged(app, "--stall", imp.stallMs, 0.0, 10000.0,
               "Stalls of up to this many ms, after which the held datagrams go in a burst, as a phone's "
-              "Wi-Fi in power-save does (default 0: none)")
+              "Wi-Fi in power-save does")
         ->type_name("MS")
         ->group(network);
     addRanged(app, "--stall-every", imp.stallEveryMs, 100.0, 600000.0, "Mean time between stalls, in ms")
