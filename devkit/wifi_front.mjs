@@ -21,10 +21,11 @@ function random(seed) {
 }
 
 // When the link is awake again for bytes that reach it at `at` (ms): a stall
-// of stallMs/2..stallMs starts every everyMs/2..everyMs*3/2.
+// of stallMs/2..stallMs starts every everyMs/2..everyMs*3/2, the first within
+// a second and a half of the start (power-save begins at once).
 export function stallSchedule({ stallMs, everyMs = 3000, seed = 1, start = 0 }) {
   const draw = random(seed);
-  let begins = start + everyMs * (0.5 + draw());
+  let begins = start + 500 + 1000 * draw();
   let ends = begins + stallMs * (0.5 + draw() / 2);
   return (at) => {
     while (at >= ends) {
@@ -37,12 +38,12 @@ export function stallSchedule({ stallMs, everyMs = 3000, seed = 1, start = 0 }) 
 
 export function wifiFront({ dataHome, port, gatewayPort, stallMs, jitterMs = 30, everyMs = 3000, seed = 1 }) {
   const folder = join(dataHome, 'tarnwell');
-  const front = { stalls: 0, server: null };
-  const awake = stallSchedule({ stallMs, everyMs, seed, start: performance.now() });
+  const front = { server: null };
   const jitter = random(seed + 1);
   front.server = tls.createServer({ key: readFileSync(join(folder, 'key.pem')),
                                     cert: readFileSync(join(folder, 'certs', '127.0.0.1.pem')) }, (phone) => {
     const gateway = tls.connect({ host: '127.0.0.1', port: gatewayPort, rejectUnauthorized: false });
+    const awake = stallSchedule({ stallMs, everyMs, seed, start: performance.now() });
     let last = 0; // the release time of the previous piece: order is kept
     phone.on('data', (bytes) => {
       const now = performance.now();

@@ -6,6 +6,9 @@
 namespace {
 // Per chunk: halves a peak in about 460 chunks (9 s).
 constexpr double kDecayPerChunk = 0.9985;
+// A link that still stalls (a Wi-Fi in power-save, every few seconds) keeps
+// its peak; after this many chunks without half of it, the peak decays.
+constexpr int kHoldChunks = 500;
 }  // namespace
 
 void PlayoutBuffer::setMaxDepth(int chunks) {
@@ -39,7 +42,14 @@ void PlayoutBuffer::push(Chunk chunk, Clock::time_point arrival) {
 
 void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
     const auto late = static_cast<double>(lateness.count());
-    peakUs_ = std::max(late, peakUs_ * kDecayPerChunk);
+    if (late >= peakUs_) {
+        peakUs_ = late;
+        calmChunks_ = 0;
+    } else if (late >= peakUs_ / 2) {
+        calmChunks_ = 0;
+    } else if (++calmChunks_ > kHoldChunks) {
+        peakUs_ *= kDecayPerChunk;
+    }
     const auto covered = static_cast<int>(std::ceil(peakUs_ / static_cast<double>(kChunk.count())));
     target_ = std::clamp(covered + 1, kMinDepth, maxDepth_);
 }

@@ -11,9 +11,10 @@
 //
 // - push: a chunk arrives; its lateness against the earliest-arriving chunks of
 //   the last seconds sets the target depth: at once when it is later than any
-//   recent one (grow fast), decaying by half over about ten seconds otherwise
-//   (shrink slowly). Target: one chunk more than the lateness covers, at least
-//   kMinDepth, at most the depth the person chose.
+//   recent one (grow fast); held while chunks come at least half as late (a
+//   link that keeps stalling), then, after ten calm seconds, decaying by half
+//   over about nine (shrink slowly). Target: one chunk more than the lateness
+//   covers, at least kMinDepth, at most the depth the person chose.
 // - too deep: when more than two chunks above target are held, the oldest are
 //   dropped down to the target at once (a burst after a stall it did not
 //   cover); when the buffer has not run below the target for kDriftTicks, the
@@ -59,7 +60,8 @@ private:
 
     int maxDepth_ = kMinDepth;
     int target_ = kMinDepth;
-    double peakUs_ = 0;  // the lateness the target covers, decaying
+    double peakUs_ = 0;   // the lateness the target covers, decaying
+    int calmChunks_ = 0;  // arrivals in a row less than half as late as the peak
     std::deque<Chunk> chunks_;
     bool playing_ = false;
     int emptyTicks_ = 0;

@@ -41,6 +41,11 @@ TEST(PlayoutBuffer, FollowsTheLinksLatenessWithinTheChosenDepth) {
     const auto burstsThenCalm = [](int k) -> int64_t {
         return k < 500 ? 160 * (k / 8 + 1) : 10200 + 20 * (k - 500);
     };
+    // Stalls every 3 s from 1 s on, of 60 ms and, every third, 100 ms.
+    const auto stalling = [](int k) -> int64_t {
+        const int64_t t = 20 * k + 5, n = t / 3000, from = 3000 * n + 1000, length = n % 3 == 1 ? 100 : 60;
+        return t >= from && t < from + length ? from + length : t;
+    };
     const Case cases[] = {
         {"even", 6, [](int k) { return 5 + 20 * k; }, 1500, 2, 2, 0, 0, 0},
         {"five at a time every 100 ms", 12, [](int k) { return 100 * (k / 5 + 1); }, 1500, 5, 7, 1000, 0, 10},
@@ -50,6 +55,7 @@ TEST(PlayoutBuffer, FollowsTheLinksLatenessWithinTheChosenDepth) {
         // not make the buffer forget the bursts, a minute does.
         {"calm for two seconds", 12, burstsThenCalm, 600, 5, 12, 13000, 0, 10},
         {"calm again", 12, burstsThenCalm, 3500, 2, 2, 11000, 0, 10},
+        {"a link that keeps stalling keeps its depth", 8, stalling, 1500, 6, 6, 4200, 0, 0},
         // The phone's clock 0.1 % fast: a chunk in excess every 20 s goes, one at a time.
         {"a fast phone", 8, [](int k) { return 5 + k * 1998 / 100; }, 3600, 2, 2, 0, 2, 4, 3},
     };
