@@ -24,10 +24,10 @@ const TOKEN_KEY = 'sonvale-token'; // in env.keep (localStorage): the phone stay
 const TOKEN_BYTES = 32;
 // The oldest a chunk may be when it is encoded, by latency choice (ms): older
 // ones were queued behind a stall and are dropped, so the delay comes back down.
-export const MAX_AGE_MS = [60, 80, 150];
+export const MAX_AGE_MS = [100, 150, 300];
 const MAX_BUFFERED = 16384; // bytes the WebSocket may hold unsent
 const MAX_ENCODING = 3; // chunks waiting in the encoder
-const LAGGING_CHUNKS = 50; // late in a row: the capture itself lags, and is opened afresh
+const LAGGING_CHUNKS = 250; // 5 s late in a row: the capture itself lags, and is opened afresh
 
 export const SAY = {
   asking: 'Asking for the microphone…',
