@@ -9,9 +9,9 @@ using PageMessage::ErrorCode;
 
 // The playout depth each latency choice allows, in 20 ms chunks: Low forwards
 // each chunk as it arrives; Normal covers a Wi-Fi stall of 100 ms with 30 ms
-// of jitter, Steady one of 250 ms.
+// of jitter and a loaded phone's slack, Steady one of 250 ms.
 int maxDepthForMode(int mode) {
-    return mode == 0 ? 0 : mode == 1 ? 8 : 16;
+    return mode == 0 ? 0 : mode == 1 ? 9 : 18;
 }
 
 QString sentence(ErrorCode error) {

@@ -9,6 +9,9 @@ constexpr double kDecayPerChunk = 0.9985;
 // A link that still stalls (a Wi-Fi in power-save, every few seconds) keeps
 // its peak; after this many chunks without half of it, the peak decays.
 constexpr int kHoldChunks = 500;
+// A link that stalled once may stall longer next time (a Wi-Fi's stalls vary
+// by half): the target covers twice the peak.
+constexpr double kHeadroom = 2.0;
 }  // namespace
 
 void PlayoutBuffer::setMaxDepth(int chunks) {
@@ -50,7 +53,8 @@ void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
     } else if (++calmChunks_ > kHoldChunks) {
         peakUs_ *= kDecayPerChunk;
     }
-    const auto covered = static_cast<int>(std::ceil(peakUs_ / static_cast<double>(kChunk.count())));
+    const auto covered =
+        static_cast<int>(std::ceil(kHeadroom * peakUs_ / static_cast<double>(kChunk.count())));
     target_ = std::clamp(covered + 1, kMinDepth, maxDepth_);
 }
 
