@@ -64,7 +64,11 @@ std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
         playing_ = true;
         emptyTicks_ = 0;
     }
-    if (!chunks_.empty()) {
+    // After an underrun the depth is built up to the target again, played as
+    // lost packets meanwhile: a target grown by a stall holds only once the
+    // chunks to cover the next one are there.
+    if (refilling_ && chunks_.size() >= static_cast<size_t>(target_)) refilling_ = false;
+    if (!chunks_.empty() && !refilling_) {
         emptyTicks_ = 0;
         if (chunks_.size() > static_cast<size_t>(target_) && ++fullTicks_ >= kDriftTicks) {
             chunks_.pop_front();
@@ -77,14 +81,16 @@ std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
         chunks_.pop_front();
         return chunk;
     }
-    if (++emptyTicks_ > kPausedTicks) {
+    if (chunks_.empty() && ++emptyTicks_ > kPausedTicks) {
         // Paused: the next chunks start a fresh stream with its own on-time line.
         playing_ = false;
+        refilling_ = false;
         origin_.reset();
         arrivals_ = 0;
         bucketMinimum_.clear();
         return std::nullopt;
     }
+    refilling_ = true;
     ++concealed_;
     return Chunk{};
 }

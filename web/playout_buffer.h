@@ -22,8 +22,9 @@
 //   follows the phone's clock, one chunk at a time, rarely.
 // - tick (every 20 ms): before play-out starts, or after it has gone idle,
 //   nothing until the target depth is held; then the oldest chunk, or an empty
-//   one (played as a lost packet) when none is there. After half a second of
-//   empty ticks in a row the stream counts as paused and it goes idle again.
+//   one (played as a lost packet) when none is there, and empty ones until the
+//   target is held again. After half a second of empty ticks in a row the
+//   stream counts as paused and it goes idle again.
 class PlayoutBuffer {
 public:
     using Clock = std::chrono::steady_clock;
@@ -65,7 +66,8 @@ private:
     std::deque<Chunk> chunks_;
     bool playing_ = false;
     int emptyTicks_ = 0;
-    int fullTicks_ = 0;  // ticks in a row that left at least the target held
+    int fullTicks_ = 0;       // ticks in a row that left at least the target held
+    bool refilling_ = false;  // after an underrun, until the target is held again
     uint64_t concealed_ = 0;
     uint64_t dropped_ = 0;
 
