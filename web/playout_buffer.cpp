@@ -10,7 +10,7 @@ constexpr double kDecayPerChunk = 0.9985;
 // its peak; after this many chunks without half of it, the peak decays.
 constexpr int kHoldChunks = 500;
 // A link that stalled once may stall longer next time (a Wi-Fi's stalls vary
-// by half): the target covers twice the peak.
+// by half): the target covers twice the peak's part beyond one chunk.
 constexpr double kHeadroom = 2.0;
 }  // namespace
 
@@ -53,9 +53,12 @@ void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
     } else if (++calmChunks_ > kHoldChunks) {
         peakUs_ *= kDecayPerChunk;
     }
-    const auto covered =
-        static_cast<int>(std::ceil(kHeadroom * peakUs_ / static_cast<double>(kChunk.count())));
-    target_ = std::clamp(covered + 1, kMinDepth, maxDepth_);
+    const double chunk = static_cast<double>(kChunk.count());
+    const double cover = peakUs_ <= chunk ? peakUs_ : chunk + kHeadroom * (peakUs_ - chunk);
+    const int target = std::clamp(static_cast<int>(std::ceil(cover / chunk)) + 1, kMinDepth, maxDepth_);
+    // A grown target holds at once: the buffer fills up to it (played as lost packets).
+    if (target > target_ && playing_) refilling_ = true;
+    target_ = target;
 }
 
 std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
