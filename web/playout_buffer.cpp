@@ -10,8 +10,10 @@ constexpr double kDecayPerChunk = 0.9985;
 // its peak; after this many chunks without half of it, the peak decays.
 constexpr int kHoldChunks = 500;
 // A link that stalled once may stall longer next time (a Wi-Fi's stalls vary
-// by half): the target covers twice the peak's part beyond one chunk.
-constexpr double kHeadroom = 2.0;
+// by half): the target covers 2.5 times the peak's part beyond one chunk, and
+// a stall (a peak beyond two chunks) takes the whole depth the person chose.
+constexpr double kHeadroom = 2.5;
+constexpr double kStallChunks = 2.0;
 }  // namespace
 
 void PlayoutBuffer::setMaxDepth(int chunks) {
@@ -55,7 +57,9 @@ void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
     }
     const double chunk = static_cast<double>(kChunk.count());
     const double cover = peakUs_ <= chunk ? peakUs_ : chunk + kHeadroom * (peakUs_ - chunk);
-    const int target = std::clamp(static_cast<int>(std::ceil(cover / chunk)) + 1, kMinDepth, maxDepth_);
+    const int wanted =
+        peakUs_ > kStallChunks * chunk ? maxDepth_ : static_cast<int>(std::ceil(cover / chunk)) + 1;
+    const int target = std::clamp(wanted, kMinDepth, maxDepth_);
     // A grown target holds at once: the buffer fills up to it (played as lost packets).
     if (target > target_ && playing_) refilling_ = true;
     target_ = target;

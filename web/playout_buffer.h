@@ -14,8 +14,9 @@
 //   recent one (grow fast); held while chunks come at least half as late (a
 //   link that keeps stalling), then, after ten calm seconds, decaying by half
 //   over about nine (shrink slowly). Target: one chunk more than that
-//   lateness covers, its part beyond a chunk counted twice, at least
-//   kMinDepth, at most the depth the person chose; when it grows, the buffer
+//   lateness covers, its part beyond a chunk counted 2.5 times, at least
+//   kMinDepth, at most the depth the person chose, which a stall (over two
+//   chunks late) takes whole; when it grows, the buffer
 //   fills up to it at once (played as lost packets).
 // - too deep: when more than two chunks above target are held, the oldest are
 //   dropped down to the target at once (a burst after a stall it did not

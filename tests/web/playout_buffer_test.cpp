@@ -48,7 +48,7 @@ TEST(PlayoutBuffer, FollowsTheLinksLatenessWithinTheChosenDepth) {
     };
     const Case cases[] = {
         {"even", 6, [](int k) { return 5 + 20 * k; }, 1500, 2, 2, 0, 0, 0},
-        {"five at a time every 100 ms", 12, [](int k) { return 100 * (k / 5 + 1); }, 1500, 8, 10, 1000, 0,
+        {"five at a time every 100 ms", 12, [](int k) { return 100 * (k / 5 + 1); }, 1500, 12, 12, 1000, 0,
          10},
         {"bounded by a low choice", 3, [](int k) { return 200 * (k / 10 + 1); }, 1500, 3, 3, 31000, 100,
          1500},
