@@ -9,7 +9,7 @@ namespace PageMessage {
 namespace {
 
 bool fromPage(uint8_t type) {
-    return type >= static_cast<uint8_t>(Type::Hello) && type <= static_cast<uint8_t>(Type::Ping);
+    return type >= static_cast<uint8_t>(Type::Hello) && type <= static_cast<uint8_t>(Type::Stamp);
 }
 
 std::optional<Hello> parseHello(const std::vector<uint8_t>& body) {
@@ -60,6 +60,8 @@ Fault Reader::check(const Message& message, std::optional<Hello>& hello) const {
             return size == 1 && message.body[0] <= 2 ? Fault::None : Fault::BadBody;
         case Type::Stop:
             return size == 0 ? Fault::None : Fault::BadBody;
+        case Type::Stamp:
+            return size == kStampSize ? Fault::None : Fault::BadBody;
         default:
             return Fault::WrongType;
     }
@@ -124,6 +126,15 @@ std::vector<uint8_t> encode(Type type, const uint8_t* body, size_t size) {
 
 std::vector<uint8_t> encode(Type type, const std::string& body) {
     return encode(type, reinterpret_cast<const uint8_t*>(body.data()), body.size());
+}
+
+double readTime(const uint8_t* bytes) {
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i)
+        bits = bits << 8 | bytes[i];
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
 }
 
 std::vector<uint8_t> encodeStatement(Type type, uint8_t code, const std::string& sentence) {

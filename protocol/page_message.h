@@ -23,6 +23,8 @@
 //   Ping   1..16 bytes, echoed as Pong. A 16-byte Ping carries the page's
 //          clock, then its latest round trip in ms (float64 little-endian
 //          each; negative while it has none), for the gateway's statistics
+//   Stamp  the page's clock (ms, float64) when the first sample of the next
+//          Audio message was captured
 // Gateway to page:
 //   Welcome  the computer's name (UTF-8): the PIN was right, streaming may begin
 //   Notice   a code and a sentence about the stream that keeps it open
@@ -41,6 +43,7 @@ enum class Type : uint8_t {
     Mode = 0x03,
     Stop = 0x04,
     Ping = 0x05,
+    Stamp = 0x06,
     Welcome = 0x81,
     Notice = 0x82,
     Error = 0x83,
@@ -74,6 +77,7 @@ inline constexpr size_t kPcmChunkBytes = 960 * 2;
 inline constexpr size_t kMaxOpusPacket = 1275;
 inline constexpr size_t kMaxPin = 32;
 inline constexpr size_t kMaxPing = 16;
+inline constexpr size_t kStampSize = 8;
 inline constexpr size_t kMaxPageId = 16;
 inline constexpr size_t kTokenSize = 32;
 
@@ -119,6 +123,8 @@ std::optional<double> pingRoundTripMs(const std::vector<uint8_t>& body);
 // One message's wire image; the body must not exceed kMaxBody.
 std::vector<uint8_t> encode(Type type, const uint8_t* body, size_t size);
 std::vector<uint8_t> encode(Type type, const std::string& body);
+// A page's time (a Ping's or a Stamp's): float64, little-endian, at bytes.
+double readTime(const uint8_t* bytes);
 // A Notice or an Error: the code, then the sentence.
 std::vector<uint8_t> encodeStatement(Type type, uint8_t code, const std::string& sentence);
 

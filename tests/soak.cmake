@@ -27,3 +27,17 @@ if(TARGET sonvale-web AND NOT SANITIZE)
     target_compile_definitions(soak_web PRIVATE SONVALE_WEB_PATH="$<TARGET_FILE:sonvale-web>")
     add_dependencies(soak_web sonvale-web sonvale-engine)
 endif()
+
+# A browser phone through the Wi-Fi-like front, ten minutes per latency choice,
+# for `make soak` only (label soak): Normal with stalls of 100 ms, Steady with
+# 250 ms, Low with 100 ms.
+if(TARGET sonvale-web AND NOT SANITIZE)
+    foreach(run IN ITEMS "normal;1;100" "steady;2;250" "low;0;100")
+        list(GET run 0 name)
+        list(GET run 1 mode)
+        list(GET run 2 stall)
+        add_test(NAME soak.browser_wifi_${name}
+            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/soak/browser_wifi.sh ${CMAKE_BINARY_DIR} ${mode} ${stall})
+        set_tests_properties(soak.browser_wifi_${name} PROPERTIES LABELS soak TIMEOUT 900 RUN_SERIAL TRUE)
+    endforeach()
+endif()

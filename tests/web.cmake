@@ -6,7 +6,7 @@ if(TARGET sonvale-web)
     sonvale_add_gtest(web_unit_tests LABEL unit
         SOURCES web/page_message_test.cpp web/playout_buffer_test.cpp web/certificate_store_test.cpp
             web/session_policy_test.cpp web/paired_phones_test.cpp
-            web/connection_gate_test.cpp
+            web/connection_gate_test.cpp web/page_clock_test.cpp
             web/websocket_test.cpp
         LIBS sonvale_web_core)
 

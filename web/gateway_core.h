@@ -12,12 +12,14 @@
 
 #include "engine_link.h"
 #include "gateway_stats.h"
+#include "page_clock.h"
 #include "page_message.h"
 #include "paired_phones.h"
 #include "pcm_encoder.h"
 #include "peer.h"
 #include "session_policy.h"
 #include "stream_clock.h"
+#include "trace_log.h"
 
 // What the gateway does with the pages' messages, whatever carried them: reads
 // them, asks the session policy (session_policy.h: hello, PIN, one stream,
@@ -80,6 +82,8 @@ private:
     void housekeeping();
     void engineStateChanged(EngineLink::State state);
     void sampleStats();
+    void audio(const PageMessage::Message& message, std::chrono::steady_clock::time_point now);
+    void sent(const std::vector<uint8_t>& datagram, uint32_t sequence, std::optional<uint64_t> chunk);
     QString pauseSentence() const;
 
     QString pin_;
@@ -90,6 +94,10 @@ private:
     std::optional<SessionPolicy::SessionId> streamSession_;  // what the clock and the engine serve
     std::unique_ptr<PcmEncoder> pcm_;                        // for a PCM stream
     EngineLink engine_;
+    PageClock pageClock_;          // the streaming page's
+    std::optional<double> stamp_;  // the next chunk's capture time, page ms
+    uint64_t chunks_ = 0;          // the page's chunks received, numbered for the trace
+    TraceLog trace_{"gateway"};
     StreamClock clock_;
     QTimer housekeeping_;
     GatewayStats stats_;

@@ -6,6 +6,14 @@
 namespace {
 // Per chunk: halves a peak in about 460 chunks (9 s).
 constexpr double kDecayPerChunk = 0.9985;
+// A link that still stalls (a Wi-Fi in power-save, every few seconds) keeps
+// its peak; after this many chunks without half of it, the peak decays.
+constexpr int kHoldChunks = 500;
+// A link that stalled once may stall longer next time (a Wi-Fi's stalls vary
+// by half): the target covers 2.5 times the peak's part beyond one chunk, and
+// a stall (a peak beyond two chunks) takes the whole depth the person chose.
+constexpr double kHeadroom = 2.5;
+constexpr double kStallChunks = 2.0;
 }  // namespace
 
 void PlayoutBuffer::setMaxDepth(int chunks) {
@@ -13,7 +21,7 @@ void PlayoutBuffer::setMaxDepth(int chunks) {
     target_ = std::min(target_, maxDepth_);
 }
 
-void PlayoutBuffer::push(std::vector<uint8_t> chunk, Clock::time_point arrival) {
+void PlayoutBuffer::push(Chunk chunk, Clock::time_point arrival) {
     using std::chrono::microseconds;
     if (!origin_) origin_ = arrival;
     const auto offset = std::chrono::duration_cast<microseconds>(arrival - *origin_) -
@@ -39,31 +47,57 @@ void PlayoutBuffer::push(std::vector<uint8_t> chunk, Clock::time_point arrival) 
 
 void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
     const auto late = static_cast<double>(lateness.count());
-    peakUs_ = std::max(late, peakUs_ * kDecayPerChunk);
-    const auto covered = static_cast<int>(std::ceil(peakUs_ / static_cast<double>(kChunk.count())));
-    target_ = std::clamp(covered + 1, kMinDepth, maxDepth_);
+    if (late >= peakUs_) {
+        peakUs_ = late;
+        calmChunks_ = 0;
+    } else if (late >= peakUs_ / 2) {
+        calmChunks_ = 0;
+    } else if (++calmChunks_ > kHoldChunks) {
+        peakUs_ *= kDecayPerChunk;
+    }
+    const double chunk = static_cast<double>(kChunk.count());
+    const double cover = peakUs_ <= chunk ? peakUs_ : chunk + kHeadroom * (peakUs_ - chunk);
+    const int wanted =
+        peakUs_ > kStallChunks * chunk ? maxDepth_ : static_cast<int>(std::ceil(cover / chunk)) + 1;
+    const int target = std::clamp(wanted, kMinDepth, maxDepth_);
+    // A grown target holds at once: the buffer fills up to it (played as lost packets).
+    if (target > target_ && playing_) refilling_ = true;
+    target_ = target;
 }
 
-std::optional<std::vector<uint8_t>> PlayoutBuffer::tick() {
+std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
     if (!playing_) {
         if (chunks_.size() < static_cast<size_t>(target_)) return std::nullopt;
         playing_ = true;
         emptyTicks_ = 0;
     }
-    if (!chunks_.empty()) {
+    // After an underrun the depth is built up to the target again, played as
+    // lost packets meanwhile: a target grown by a stall holds only once the
+    // chunks to cover the next one are there.
+    if (refilling_ && chunks_.size() >= static_cast<size_t>(target_)) refilling_ = false;
+    if (!chunks_.empty() && !refilling_) {
         emptyTicks_ = 0;
-        std::vector<uint8_t> chunk = std::move(chunks_.front());
+        if (chunks_.size() > static_cast<size_t>(target_) && ++fullTicks_ >= kDriftTicks) {
+            chunks_.pop_front();
+            ++dropped_;
+            fullTicks_ = 0;
+        } else if (chunks_.size() <= static_cast<size_t>(target_)) {
+            fullTicks_ = 0;
+        }
+        Chunk chunk = std::move(chunks_.front());
         chunks_.pop_front();
         return chunk;
     }
-    if (++emptyTicks_ > kPausedTicks) {
+    if (chunks_.empty() && ++emptyTicks_ > kPausedTicks) {
         // Paused: the next chunks start a fresh stream with its own on-time line.
         playing_ = false;
+        refilling_ = false;
         origin_.reset();
         arrivals_ = 0;
         bucketMinimum_.clear();
         return std::nullopt;
     }
+    refilling_ = true;
     ++concealed_;
-    return std::vector<uint8_t>{};
+    return Chunk{};
 }

@@ -11,26 +11,41 @@
 //
 // - push: a chunk arrives; its lateness against the earliest-arriving chunks of
 //   the last seconds sets the target depth: at once when it is later than any
-//   recent one (grow fast), decaying by half over about ten seconds otherwise
-//   (shrink slowly). Target: one chunk more than the lateness covers, at least
-//   kMinDepth, at most the depth the person chose.
+//   recent one (grow fast); held while chunks come at least half as late (a
+//   link that keeps stalling), then, after ten calm seconds, decaying by half
+//   over about nine (shrink slowly). Target: one chunk more than that
+//   lateness covers, its part beyond a chunk counted 2.5 times, at least
+//   kMinDepth, at most the depth the person chose, which a stall (over two
+//   chunks late) takes whole; when it grows, the buffer
+//   fills up to it at once (played as lost packets).
 // - too deep: when more than two chunks above target are held, the oldest are
-//   dropped down to the target.
+//   dropped down to the target at once (a burst after a stall it did not
+//   cover); when the buffer has not run below the target for kDriftTicks, the
+//   oldest chunk goes (the phone's clock runs faster than ours): the depth
+//   follows the phone's clock, one chunk at a time, rarely.
 // - tick (every 20 ms): before play-out starts, or after it has gone idle,
 //   nothing until the target depth is held; then the oldest chunk, or an empty
-//   one (played as a lost packet) when none is there. After half a second of
-//   empty ticks in a row the stream counts as paused and it goes idle again.
+//   one (played as a lost packet) when none is there, and empty ones until the
+//   target is held again. After half a second of empty ticks in a row the
+//   stream counts as paused and it goes idle again.
 class PlayoutBuffer {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr int kMinDepth = 2;
     static constexpr std::chrono::microseconds kChunk{20000};
 
+    // A page's chunk and its number in the gateway's count (empty bytes: a
+    // lost packet).
+    struct Chunk {
+        std::vector<uint8_t> bytes;
+        uint64_t number = 0;
+    };
+
     explicit PlayoutBuffer(int maxDepth) { setMaxDepth(maxDepth); }
 
     void setMaxDepth(int chunks);
-    void push(std::vector<uint8_t> chunk, Clock::time_point arrival);
-    std::optional<std::vector<uint8_t>> tick();
+    void push(Chunk chunk, Clock::time_point arrival);
+    std::optional<Chunk> tick();
 
     int target() const { return target_; }
     int maxDepth() const { return maxDepth_; }
@@ -43,15 +58,19 @@ private:
     void updateTarget(std::chrono::microseconds lateness);
 
     static constexpr int kPausedTicks = 25;
+    static constexpr int kDriftTicks = 100;
     static constexpr int kWindowBuckets = 8;  // seconds of history for the earliest arrival
     static constexpr int kBucketChunks = 50;  // one second of chunks per bucket
 
     int maxDepth_ = kMinDepth;
     int target_ = kMinDepth;
-    double peakUs_ = 0;  // the lateness the target covers, decaying
-    std::deque<std::vector<uint8_t>> chunks_;
+    double peakUs_ = 0;   // the lateness the target covers, decaying
+    int calmChunks_ = 0;  // arrivals in a row less than half as late as the peak
+    std::deque<Chunk> chunks_;
     bool playing_ = false;
     int emptyTicks_ = 0;
+    int fullTicks_ = 0;       // ticks in a row that left at least the target held
+    bool refilling_ = false;  // after an underrun, until the target is held again
     uint64_t concealed_ = 0;
     uint64_t dropped_ = 0;
 

@@ -88,6 +88,7 @@ bool SessionPolicy::take(SessionId id, PageMessage::Type type, TimePoint now) {
             session.lastAudio = now;
             return true;
         case Type::Mode:
+        case Type::Stamp:
             return streamer_ == id;
         case Type::Ping:
         case Type::Stop:

@@ -19,6 +19,7 @@ StreamClock::StreamClock(Sink sink) : sink_(std::move(sink)) {
 
 void StreamClock::start(int maxDepth) {
     playout_.emplace(maxDepth);
+    forwarding_ = maxDepth == 0;
     // Later streams go on from the last number: the engine that played it
     // takes the next one without a jump (a jump is played as up to a second of
     // concealment), and an engine started since takes any number.
@@ -40,17 +41,47 @@ QString StreamClock::stop() {
     return detail;
 }
 
-void StreamClock::push(std::vector<uint8_t> chunk, PlayoutBuffer::Clock::time_point arrival) {
-    if (playout_) playout_->push(std::move(chunk), arrival);
+void StreamClock::push(PlayoutBuffer::Chunk chunk, PlayoutBuffer::Clock::time_point arrival) {
+    if (!playout_) return;
+    if (forwarding_) {
+        send(chunk.bytes, chunk.number);
+        return;
+    }
+    playout_->push(std::move(chunk), arrival);
 }
 
 void StreamClock::setMaxDepth(int chunks) {
-    if (playout_) playout_->setMaxDepth(chunks);
+    if (!playout_ || (chunks == 0) == forwarding_) {
+        if (playout_) playout_->setMaxDepth(chunks);
+        return;
+    }
+    // From forwarding to playout or back: a fresh buffer, what was held leaves now.
+    while (playout_->depth() > 0)
+        if (auto chunk = playout_->tick(); chunk && !chunk->bytes.empty()) send(chunk->bytes, chunk->number);
+    playout_.emplace(chunks);
+    forwarding_ = chunks == 0;
+}
+
+void StreamClock::send(const std::vector<uint8_t>& bytes, std::optional<uint64_t> chunk) {
+    AudioPacketHeader header{};
+    header.magic = AudioPacket::kMagic;
+    header.aux16 = kChunkFrames;
+    header.sequence = (*sequence_)++;
+    header.aux32 = frames_;
+    header.payloadLength = static_cast<uint16_t>(bytes.size());
+    frames_ += kChunkFrames;
+    sink_(AudioPacket::encode(header, bytes.data(), bytes.size()), header.sequence, chunk);
 }
 
 void StreamClock::tick() {
     if (!playout_) return;
     const auto now = PlayoutBuffer::Clock::now();
+    if (forwarding_) {
+        // Idle, so that playout resumes on time when the choice changes.
+        nextTick_ = now;
+        timer_.start(static_cast<int>(PlayoutBuffer::kChunk.count() / 1000));
+        return;
+    }
     for (int sent = 0; nextTick_ <= now; ++sent) {
         if (sent == kMaxCatchUp) {
             // The event loop stalled: start the clock again rather than flood.
@@ -58,16 +89,9 @@ void StreamClock::tick() {
             break;
         }
         nextTick_ += PlayoutBuffer::kChunk;
-        std::optional<std::vector<uint8_t>> chunk = playout_->tick();
-        if (!chunk) continue;
-        AudioPacketHeader header{};
-        header.magic = AudioPacket::kMagic;
-        header.aux16 = kChunkFrames;
-        header.sequence = (*sequence_)++;
-        header.aux32 = frames_;
-        header.payloadLength = static_cast<uint16_t>(chunk->size());
-        frames_ += kChunkFrames;
-        sink_(AudioPacket::encode(header, chunk->data(), chunk->size()));
+        std::optional<PlayoutBuffer::Chunk> chunk = playout_->tick();
+        if (chunk)
+            send(chunk->bytes, chunk->bytes.empty() ? std::nullopt : std::optional<uint64_t>(chunk->number));
     }
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextTick_ - now);
     timer_.start(static_cast<int>(std::max<int64_t>(wait.count(), 0)));

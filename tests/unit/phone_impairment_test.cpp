@@ -78,4 +78,29 @@ TEST(Impairment, RatesAndCountsAgreeWithTheWireAndTheSeedRepeatsIt) {
               wire({.loss = 0.05, .reorder = 0.05, .duplicate = 0.05, .seed = 8}, 2000));
 }
 
+// Stalls of 50..100 ms every 1.5..4.5 s: the packets due in one wait for its
+// end and leave together; the other fates do not change.
+TEST(Impairment, StallsHoldThePacketsDueInThemUntilTheirEnd) {
+    const ImpairmentSettings plain{.loss = 0.05, .seed = 7};
+    ImpairmentSettings stalling = plain;
+    stalling.stallMs = 100;
+    Impairment impairment(stalling), still(plain);
+    std::vector<int64_t> departures;
+    int64_t longest = 0;
+    for (int64_t i = 0; i < 1500; ++i) {
+        const PacketFate fate = impairment.next(kInterval);
+        EXPECT_EQ(fate.lost, still.next(kInterval).lost);
+        for (int64_t delay : fate.delaysNs) {
+            departures.push_back(i * kInterval + delay);
+            longest = std::max(longest, delay);
+        }
+    }
+    int together = 0;
+    for (size_t i = 1; i < departures.size(); ++i)
+        together += departures[i] == departures[i - 1];
+    EXPECT_GT(longest, 50'000'000);
+    EXPECT_LE(longest, 100'000'000);
+    EXPECT_GE(together, 10);  // about ten stalls in 30 s, each holding two to five packets
+}
+
 }  // namespace

@@ -215,6 +215,14 @@ void addOptions(CLI::App& app, Options& o) {
     addRanged(app, "--jitter", imp.jitterMs, 0.0, 10000.0, "Random extra delay of every datagram, in ms")
         ->type_name("MS")
         ->group(network);
+    addRanged(app, "--stall", imp.stallMs, 0.0, 10000.0,
+              "Stalls of up to this many ms, after which the held datagrams go in a burst, as a phone's "
+              "Wi-Fi in power-save does")
+        ->type_name("MS")
+        ->group(network);
+    addRanged(app, "--stall-every", imp.stallEveryMs, 100.0, 600000.0, "Mean time between stalls, in ms")
+        ->type_name("MS")
+        ->group(network);
     addWithDefault(app, "--seed", imp.seed, "Seed of the simulated network's random choices")
         ->type_name("N")
         ->group(network);

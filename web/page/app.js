@@ -8,17 +8,19 @@ const link = new URLSearchParams(location.hash.slice(1));
 // What browser tests read in data-state; data-phase names the exact state.
 const shownAs = { asking: 'connecting', reconnecting: 'connecting', stopped: 'idle' };
 
-// 20 ms Opus packets from WebCodecs, or null where the browser cannot.
+// 20 ms Opus packets from WebCodecs, or null where the browser cannot. Each
+// packet leaves with its chunk's capture time: one packet per chunk, in order.
 async function opusEncoder(send) {
   const config = { codec: 'opus', sampleRate: 48000, numberOfChannels: 1, bitrate: 64000, opus: { frameDuration: 20000 } };
   if (link.get('codec') === 'pcm' || typeof AudioEncoder === 'undefined') return null;
   try {
     if (!(await AudioEncoder.isConfigSupported(config)).supported) return null;
+    const captures = [];
     const encoder = new AudioEncoder({
       output: (chunk) => {
         const bytes = new Uint8Array(chunk.byteLength);
         chunk.copyTo(bytes);
-        send(bytes);
+        send(bytes, captures.shift());
       },
       error: () => {},
     });
@@ -26,7 +28,9 @@ async function opusEncoder(send) {
     let timestamp = 0;
     return {
       codec: 'opus',
-      encode(data) {
+      queued: () => encoder.encodeQueueSize,
+      encode(data, captureMs) {
+        captures.push(captureMs);
         encoder.encode(new AudioData({ format: 'f32-planar', sampleRate: 48000, numberOfFrames: data.length,
                                        numberOfChannels: 1, timestamp, data }));
         timestamp += 20000;
@@ -67,6 +71,8 @@ const session = new Session({
   fetch: (...args) => fetch(...args),
   AudioContext: window.AudioContext ?? window.webkitAudioContext,
   AudioWorkletNode: window.AudioWorkletNode,
+  // The link may ask for the audio context's capture where both exist, to compare them.
+  MediaStreamTrackProcessor: link.get('capture') === 'worklet' ? undefined : window.MediaStreamTrackProcessor,
   mediaDevices: navigator.mediaDevices,
   secure: window.isSecureContext,
   wakeLock: navigator.wakeLock,

@@ -8,7 +8,9 @@
 // takes over for good. Callbacks from any transport but the current one are
 // ignored.
 
-export const T = { hello: 1, audio: 2, mode: 3, stop: 4, ping: 5, welcome: 0x81, notice: 0x82, error: 0x83, token: 0x84, pong: 0x85, stats: 0x86 };
+import { CaptureClock, readTrack } from './capture.js';
+
+export const T = { hello: 1, audio: 2, mode: 3, stop: 4, ping: 5, stamp: 6, welcome: 0x81, notice: 0x82, error: 0x83, token: 0x84, pong: 0x85, stats: 0x86 };
 // The gateway's table (protocol/page_message.h); page_message_test holds them equal.
 const ERROR = { wrongPin: 1, silent: 7, unknownToken: 10 };
 const CODEC = { opus: 1, pcm: 2 };
@@ -20,6 +22,12 @@ const POST_IN_FLIGHT = 3;
 const PAGE_ID_KEY = 'sonvale-page-id';
 const TOKEN_KEY = 'sonvale-token'; // in env.keep (localStorage): the phone stays paired
 const TOKEN_BYTES = 32;
+// The oldest a chunk may be when it is encoded, by latency choice (ms): older
+// ones were queued behind a stall and are dropped, so the delay comes back down.
+export const MAX_AGE_MS = [100, 150, 300];
+const MAX_BUFFERED = 16384; // bytes the WebSocket may hold unsent
+const MAX_ENCODING = 3; // chunks waiting in the encoder
+const LAGGING_CHUNKS = 250; // 5 s late in a row: the capture itself lags, and is opened afresh
 
 export const SAY = {
   asking: 'Asking for the microphone…',
@@ -57,6 +65,17 @@ export function message(type, body = new Uint8Array(0)) {
   const out = new Uint8Array(3 + body.length);
   out.set([type, body.length & 0xff, body.length >> 8]);
   out.set(body, 3);
+  return out;
+}
+
+// A chunk as one transport unit: its capture time (page ms) in a Stamp, then the Audio.
+export function stamped(captureMs, bytes) {
+  const time = new Uint8Array(8);
+  new DataView(time.buffer).setFloat64(0, captureMs, true);
+  const stamp = message(T.stamp, time);
+  const out = new Uint8Array(stamp.length + 3 + bytes.length);
+  out.set(stamp);
+  out.set(message(T.audio, bytes), stamp.length);
   return out;
 }
 
@@ -114,10 +133,10 @@ function keepToken(keep, token) {
 function pcmEncoder(send) {
   return {
     codec: 'pcm',
-    encode(samples) {
+    encode(samples, captureMs) {
       const pcm = new Int16Array(samples.length);
       for (let i = 0; i < samples.length; i++) pcm[i] = Math.max(-32768, Math.min(32767, Math.round(samples[i] * 32767)));
-      send(new Uint8Array(pcm.buffer));
+      send(new Uint8Array(pcm.buffer), captureMs);
     },
     close() {},
   };
@@ -165,6 +184,9 @@ class SocketWay {
   }
   send(bytes) {
     if (this.ws?.readyState === 1) this.ws.send(bytes);
+  }
+  backlog() {
+    return this.ws?.bufferedAmount ?? 0;
   }
   close() {
     this.closed = true;
@@ -260,7 +282,8 @@ export class Session {
     this.state = 'idle';
     this.pageId = pageIdFrom(env.storage, env.random);
     this.token = keptToken(env.keep);
-    this.stats = { transport: '', codec: '', chunks: 0, rttMs: [], sockets: 0, welcomes: 0 };
+    this.stats = { transport: '', codec: '', chunks: 0, dropped: 0, rttMs: [], sockets: 0, welcomes: 0 };
+    this.lateInRow = 0;
     this.usePost = env.forcedTransport === 'post' || !env.WebSocket;
     this.run = 0; // bumped by Stop and failures: async work of an older run undoes itself
     this.retries = 0;
@@ -344,68 +367,93 @@ export class Session {
 
   async openAudio() {
     const { env } = this;
-    if (!env.secure || !env.mediaDevices?.getUserMedia || !env.AudioContext || !env.AudioWorkletNode) {
+    // Where the browser can, the track is read directly: an audio context's
+    // clock follows the output device, and each output stall leaves the
+    // captured audio queued behind it for good.
+    const direct = Boolean(env.MediaStreamTrackProcessor);
+    if (!env.secure || !env.mediaDevices?.getUserMedia || (!direct && (!env.AudioContext || !env.AudioWorkletNode))) {
       throw { sentence: SAY.unsupported };
     }
     // Made at the device's own rate (a mic at another rate may not connect);
     // the worklet brings it to 48 kHz.
-    const ctx = (this.opening = new env.AudioContext({ latencyHint: 'interactive' }));
-    let stream, encoder;
+    const ctx = direct ? null : (this.opening = new env.AudioContext({ latencyHint: 'interactive', sinkId: { type: 'none' } }));
+    let stream, encoder, source, audio;
     try {
       stream = await env.mediaDevices.getUserMedia({
         audio: { echoCancellation: false, noiseSuppression: false, autoGainControl: false },
       });
-      // Not awaited: a context that cannot start yet would hold the page
-      // here; its state change tells when it runs.
-      quietly(ctx.resume());
-      await ctx.audioWorklet.addModule('/capture.js');
-      const node = new env.AudioWorkletNode(ctx, 'capture', {
-        numberOfInputs: 1,
-        numberOfOutputs: 1,
-        processorOptions: { rate: ctx.sampleRate },
-      });
-      ctx.createMediaStreamSource(stream).connect(node);
-      node.connect(ctx.destination); // pulls the node; it writes silence
-      const send = (bytes) => this.sendAudio(bytes);
+      const [track] = stream.getAudioTracks();
+      const clock = new CaptureClock();
+      const deliver = (samples, sourceMs) => audio && this.onChunk(audio, samples, clock.toPage(sourceMs, env.now()));
+      source = direct ? readTrack(env.MediaStreamTrackProcessor, track, deliver) : await this.worklet(ctx, stream, deliver);
+      const send = (bytes, captureMs) => this.sendAudio(bytes, captureMs);
       encoder = (await env.opusEncoder?.(send)) ?? pcmEncoder(send);
       this.stats.codec = encoder.codec;
-      const [track] = stream.getAudioTracks();
-      const audio = {
+      this.stats.capture = direct ? 'track' : 'worklet';
+      audio = {
         ctx,
         track,
         encoder,
-        live: () => ctx.state === 'running' && track.readyState !== 'ended' && !track.muted,
-        close: () => all(() => node.disconnect(), () => stream.getTracks().forEach((t) => t.stop()),
-                         () => encoder.close(), () => quietly(ctx.close())),
+        live: () => (!ctx || ctx.state === 'running') && track.readyState !== 'ended' && !track.muted,
+        close: () => all(() => source.stop(), () => stream.getTracks().forEach((t) => t.stop()),
+                         () => encoder.close(), () => ctx && quietly(ctx.close())),
       };
-      node.port.onmessage = (e) => this.onChunk(audio, e.data);
       track.onended = () => audio === this.audio && this.micEnded();
       track.onmute = () => audio === this.audio && this.go('pause', SAY.muted);
       track.onunmute = () => audio === this.audio && this.micBack(SAY.streaming);
-      ctx.onstatechange = () => {
-        if (audio !== this.audio) return;
-        if (ctx.state === 'running') this.micBack(SAY.streaming);
-        else this.go('pause', SAY.suspended);
-      };
+      if (ctx) {
+        ctx.onstatechange = () => {
+          if (audio !== this.audio) return;
+          if (ctx.state === 'running') this.micBack(SAY.streaming);
+          else this.go('pause', SAY.suspended);
+        };
+      }
       this.opening = null;
       return audio;
     } catch (e) {
-      all(() => stream?.getTracks().forEach((t) => t.stop()), () => encoder?.close(), () => quietly(ctx.close()));
+      all(() => source?.stop(), () => stream?.getTracks().forEach((t) => t.stop()), () => encoder?.close(),
+          () => ctx && quietly(ctx.close()));
       this.opening = null;
       throw e;
     }
   }
 
-  onChunk(audio, samples) {
+  async worklet(ctx, stream, deliver) {
+    // Not awaited: a context that cannot start yet would hold the page
+    // here; its state change tells when it runs.
+    quietly(ctx.resume());
+    await ctx.audioWorklet.addModule('/capture.js');
+    const node = new this.env.AudioWorkletNode(ctx, 'capture', {
+      numberOfInputs: 1,
+      numberOfOutputs: 1,
+      processorOptions: { rate: ctx.sampleRate },
+    });
+    ctx.createMediaStreamSource(stream).connect(node);
+    node.connect(ctx.destination); // pulls the node; it writes silence
+    node.port.onmessage = (e) => deliver(e.data.samples, e.data.time * 1000);
+    return { stop: () => node.disconnect() };
+  }
+
+  onChunk(audio, samples, captureMs) {
     let peak = 0;
     for (const s of samples) peak = Math.max(peak, Math.abs(s));
     this.env.level(Math.max(0, Math.min(1, (20 * Math.log10(peak + 1e-9) + 60) / 60)));
-    if (this.state === 'streaming' && audio === this.audio) audio.encoder.encode(samples);
+    if (this.state !== 'streaming' || audio !== this.audio) return;
+    // No queue may grow: what is late or has no room goes, counted.
+    const late = this.env.now() - captureMs > MAX_AGE_MS[this.mode];
+    if (late || this.way?.backlog?.() > MAX_BUFFERED || audio.encoder.queued?.() > MAX_ENCODING) {
+      this.stats.dropped++;
+      this.lateInRow = late ? this.lateInRow + 1 : 0;
+      if (this.lateInRow === LAGGING_CHUNKS) this.retakeMic();
+      return;
+    }
+    this.lateInRow = 0;
+    audio.encoder.encode(samples, captureMs);
   }
 
-  sendAudio(bytes) {
+  sendAudio(bytes, captureMs) {
     if (this.state !== 'streaming' || !this.way) return;
-    this.way.send(message(T.audio, bytes));
+    this.way.send(stamped(captureMs, bytes));
     this.stats.chunks++;
   }
 
@@ -449,7 +497,7 @@ export class Session {
     this.holdScreen();
     const away = this.env.now() - (this.hiddenAt ?? this.env.now()) > 1500;
     if (audio.track.readyState === 'ended') return this.retakeMic();
-    if (audio.ctx.state !== 'running') await quietly(audio.ctx.resume());
+    if (audio.ctx && audio.ctx.state !== 'running') await quietly(audio.ctx.resume());
     if (audio !== this.audio || !['streaming', 'paused'].includes(this.state)) return;
     if (audio.live()) {
       if (!this.go('resume', SAY.back) && away) this.say(SAY.back);
@@ -498,7 +546,8 @@ export class Session {
 
   ping() {
     if (this.env.now() - this.lastPong > PONG_LOST_MS) return this.dropped('The computer stopped answering.');
-    // The latest round trip rides along for the computer's statistics (-1: none yet).
+    // The latest round trip rides along (-1: none yet): the computer shows it, and
+    // maps capture times onto its clock with the shortest of the last few.
     const body = new Uint8Array(16);
     new DataView(body.buffer).setFloat64(0, this.env.now(), true);
     new DataView(body.buffer).setFloat64(8, this.stats.rttMs[this.stats.rttMs.length - 1] ?? -1, true);

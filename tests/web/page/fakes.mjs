@@ -80,7 +80,8 @@ export function phone(over = {}, store = new Map()) {
   };
   w.session = new Session(w.env);
   w.text = () => w.views.findLast((v) => v.text !== undefined)?.text;
-  w.chunk = () => w.node.port.onmessage({ data: new Float32Array(960) });
+  // A chunk whose first sample the audio context took at sourceMs (by default 20 ms ago).
+  w.chunk = (sourceMs = clock.t - 20) => w.node.port.onmessage({ data: { samples: new Float32Array(960), time: sourceMs / 1000 } });
   // What is still running of the microphone, the audio, the sockets, the timers and the wake lock.
   w.leftovers = () =>
     [

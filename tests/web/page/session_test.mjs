@@ -3,7 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
-import { SAY, T, message, messages } from '../../../web/page/session.js';
+import { MAX_AGE_MS, SAY, T, message, messages } from '../../../web/page/session.js';
 import { Resampler } from '../../../web/page/capture.js';
 import { bytesOf, phone, reach, settle, welcome } from './fakes.mjs';
 
@@ -14,7 +14,7 @@ test('a session walks from idle to streaming, through a pause and a dropped conn
   const states = () => w.views.map((v) => v.state).filter((s, i, all) => s !== all[i - 1]);
   assert.deepEqual([w.contexts[0].options.sampleRate, w.node.options.processorOptions.rate], [undefined, 44100]);
   w.chunk();
-  assert.deepEqual(types(w.sockets[0].sent), [T.hello, T.audio]);
+  assert.deepEqual(types(w.sockets[0].sent), [T.hello, T.stamp, T.audio]);
   w.tracks[0].onmute();
   w.chunk();
   w.tracks[0].onunmute();
@@ -69,8 +69,21 @@ test('POST keeps three numbered requests in flight after the Hello', async () =>
   w.posts[2].answer(new Uint8Array(0), 'token');
   await settle();
   assert.deepEqual(seqs(), ['1', '2', '3', '4']);
-  assert.deepEqual(types([w.posts[4].init.body]), [T.audio, T.audio]);
+  assert.deepEqual(types([w.posts[4].init.body]), [T.stamp, T.audio, T.stamp, T.audio]);
   assert.equal(w.posts[4].init.method, 'PUT');
+});
+
+test('a chunk goes out with its capture time; one queued beyond the choice is dropped, and a lagging capture opened afresh', async () => {
+  const w = await reach('streaming');
+  await w.clock.tick(1000);
+  w.chunk(); // arrives a chunk after its first sample: the capture clock's offset
+  w.chunk(w.clock.t - 20 - MAX_AGE_MS[1] - 1);
+  const sent = w.sockets[0].sent.flatMap((b) => [...messages(b)]).filter((m) => m.type === T.stamp || m.type === T.audio);
+  const stamp = new DataView(sent[0].body.slice().buffer).getFloat64(0, true);
+  assert.deepEqual([sent.map((m) => m.type), stamp, w.session.stats.dropped], [[T.stamp, T.audio], 980, 1]);
+  for (let i = 0; i < 249; i++) w.chunk(0);
+  await settle();
+  assert.deepEqual([w.tracks.length, w.session.stats.dropped, w.session.state], [2, 250, 'streaming']);
 });
 
 test('a reload is the same phone', async () => {
