@@ -60,8 +60,6 @@ void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
     const int wanted =
         peakUs_ > kStallChunks * chunk ? maxDepth_ : static_cast<int>(std::ceil(cover / chunk)) + 1;
     const int target = std::clamp(wanted, kMinDepth, maxDepth_);
-    // A grown target holds at once: the buffer fills up to it (played as lost packets).
-    if (target > target_ && playing_) refilling_ = true;
     target_ = target;
 }
 

@@ -16,8 +16,8 @@
 //   over about nine (shrink slowly). Target: one chunk more than that
 //   lateness covers, its part beyond a chunk counted 2.5 times, at least
 //   kMinDepth, at most the depth the person chose, which a stall (over two
-//   chunks late) takes whole; when it grows, the buffer
-//   fills up to it at once (played as lost packets).
+//   chunks late) takes whole. A grown target conceals nothing by itself: the
+//   buffer fills up to it only after an underrun, which conceals anyway.
 // - too deep: when more than two chunks above target are held, the oldest are
 //   dropped down to the target at once (a burst after a stall it did not
 //   cover); when the buffer has not run below the target for kDriftTicks, the

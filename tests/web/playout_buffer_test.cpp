@@ -48,6 +48,8 @@ TEST(PlayoutBuffer, FollowsTheLinksLatenessWithinTheChosenDepth) {
     };
     const Case cases[] = {
         {"even", 6, [](int k) { return 5 + 20 * k; }, 1500, 2, 2, 0, 0, 0},
+        {"one chunk 35 ms late", 6, [](int k) { return 5 + 20 * k + (k == 100 ? 35 : 0); }, 1500, 2, 4, 0, 0,
+         0},
         {"five at a time every 100 ms", 12, [](int k) { return 100 * (k / 5 + 1); }, 1500, 12, 12, 1000, 0,
          10},
         {"bounded by a low choice", 3, [](int k) { return 200 * (k / 10 + 1); }, 1500, 3, 3, 31000, 100,
