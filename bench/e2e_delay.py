@@ -185,20 +185,20 @@ def find_click(x, start, end, shape):
     return best_at
 
 
+def click_delay(x, chunks, c, shape):
+    """The delay in ms of the click that entered at c (µs), or None when it is not found."""
+    start = frame_at(chunks, c)
+    if start is None:
+        return None
+    n = find_click(x, max(0, start - RATE // 10), start + RATE * 6 // 10, shape)
+    t = handed_over_at(chunks, n) if n is not None else None
+    return None if t is None else (t - c) / 1000
+
+
 def delays(x, chunks, clicks, shape, since, until):
     """Delay of every click written between since and until, in ms, with its time."""
-    out = []
-    for c in clicks:
-        if c < since or c > until:
-            continue
-        start = frame_at(chunks, c)
-        if start is None:
-            continue
-        n = find_click(x, max(0, start - RATE // 10), start + RATE * 6 // 10, shape)
-        t = handed_over_at(chunks, n) if n is not None else None
-        if t is not None:
-            out.append((c, (t - c) / 1000))
-    return out
+    found = ((c, click_delay(x, chunks, c, shape)) for c in clicks if since <= c <= until)
+    return [(c, d) for c, d in found if d is not None]
 
 
 def summary(points):
@@ -309,14 +309,9 @@ def native_run(build, folder, seconds, shape):
         carrier = next((r for r in rings if r["frame"] <= frame < r["frame"] + 960), None)
         if carrier is None:
             continue
-        c = carrier["t"]
-        start = frame_at(chunks, c)
-        if start is None:
-            continue
-        n = find_click(x, max(0, start - RATE // 10), start + RATE * 6 // 10, shape)
-        t = handed_over_at(chunks, n) if n is not None else None
-        if t is not None:
-            points.append((c, (t - c) / 1000))
+        d = click_delay(x, chunks, carrier["t"], shape)
+        if d is not None:
+            points.append((carrier["t"], d))
     return summary(points)
 
 

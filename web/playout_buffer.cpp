@@ -69,11 +69,9 @@ std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
         playing_ = true;
         emptyTicks_ = 0;
     }
-    // After an underrun the depth is built up to the target again, played as
-    // lost packets meanwhile: a target grown by a stall holds only once the
-    // chunks to cover the next one are there.
-    if (refilling_ && chunks_.size() >= static_cast<size_t>(target_)) refilling_ = false;
-    if (!chunks_.empty() && !refilling_) {
+    // After an underrun, the chunks the stall held back arrive together and are
+    // the cushion for the next stall: nothing more is concealed to deepen it.
+    if (!chunks_.empty()) {
         emptyTicks_ = 0;
         if (chunks_.size() > static_cast<size_t>(target_) && ++fullTicks_ >= kDriftTicks) {
             chunks_.pop_front();
@@ -86,16 +84,14 @@ std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
         chunks_.pop_front();
         return chunk;
     }
-    if (chunks_.empty() && ++emptyTicks_ > kPausedTicks) {
+    if (++emptyTicks_ > kPausedTicks) {
         // Paused: the next chunks start a fresh stream with its own on-time line.
         playing_ = false;
-        refilling_ = false;
         origin_.reset();
         arrivals_ = 0;
         bucketMinimum_.clear();
         return std::nullopt;
     }
-    refilling_ = true;
     ++concealed_;
     return Chunk{};
 }

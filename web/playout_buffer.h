@@ -16,8 +16,9 @@
 //   over about nine (shrink slowly). Target: one chunk more than that
 //   lateness covers, its part beyond a chunk counted 2.5 times, at least
 //   kMinDepth, at most the depth the person chose, which a stall (over two
-//   chunks late) takes whole. A grown target conceals nothing by itself: the
-//   buffer fills up to it only after an underrun, which conceals anyway.
+//   chunks late) takes whole. A grown target conceals nothing: after an
+//   underrun, the chunks the stall held back arrive together and stay, up to
+//   the target, as the cushion for the next stall.
 // - too deep: when more than two chunks above target are held, the oldest are
 //   dropped down to the target at once (a burst after a stall it did not
 //   cover); when the buffer has not run below the target for kDriftTicks, the
@@ -25,9 +26,8 @@
 //   follows the phone's clock, one chunk at a time, rarely.
 // - tick (every 20 ms): before play-out starts, or after it has gone idle,
 //   nothing until the target depth is held; then the oldest chunk, or an empty
-//   one (played as a lost packet) when none is there, and empty ones until the
-//   target is held again. After half a second of empty ticks in a row the
-//   stream counts as paused and it goes idle again.
+//   one (played as a lost packet) when none is there. After half a second of
+//   empty ticks in a row the stream counts as paused and it goes idle again.
 class PlayoutBuffer {
 public:
     using Clock = std::chrono::steady_clock;
@@ -69,8 +69,7 @@ private:
     std::deque<Chunk> chunks_;
     bool playing_ = false;
     int emptyTicks_ = 0;
-    int fullTicks_ = 0;       // ticks in a row that left at least the target held
-    bool refilling_ = false;  // after an underrun, until the target is held again
+    int fullTicks_ = 0;  // ticks in a row that left at least the target held
     uint64_t concealed_ = 0;
     uint64_t dropped_ = 0;
 
