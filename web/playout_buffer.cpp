@@ -37,6 +37,9 @@ void PlayoutBuffer::push(Chunk chunk, Clock::time_point arrival) {
     updateTarget(offset - onTime);
 
     chunks_.push_back(std::move(chunk));
+    if (young() && peakUs_ > kStallChunks * static_cast<double>(kChunk.count()) &&
+        chunks_.size() < static_cast<size_t>(target_))
+        refilling_ = true;
     if (chunks_.size() > static_cast<size_t>(target_ + 2)) {
         while (chunks_.size() > static_cast<size_t>(target_)) {
             chunks_.pop_front();
@@ -69,9 +72,10 @@ std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
         playing_ = true;
         emptyTicks_ = 0;
     }
-    // After an underrun, the chunks the stall held back arrive together and are
-    // the cushion for the next stall: nothing more is concealed to deepen it.
-    if (!chunks_.empty()) {
+    // Later, the chunks a stall held back arrive together and are the cushion
+    // for the next stall: nothing is concealed to deepen it.
+    if (refilling_ && (chunks_.size() >= static_cast<size_t>(target_) || !young())) refilling_ = false;
+    if (!chunks_.empty() && !refilling_) {
         emptyTicks_ = 0;
         if (chunks_.size() > static_cast<size_t>(target_) && ++fullTicks_ >= kDriftTicks) {
             chunks_.pop_front();
@@ -84,14 +88,18 @@ std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {
         chunks_.pop_front();
         return chunk;
     }
-    if (++emptyTicks_ > kPausedTicks) {
+    if (chunks_.empty() && ++emptyTicks_ > kPausedTicks) {
         // Paused: the next chunks start a fresh stream with its own on-time line.
         playing_ = false;
+        refilling_ = false;
         origin_.reset();
         arrivals_ = 0;
         bucketMinimum_.clear();
         return std::nullopt;
     }
+    // A young stream that runs dry fills up to its target at once: a gap while
+    // it starts is better than one at each longer stall later.
+    if (young()) refilling_ = true;
     ++concealed_;
     return Chunk{};
 }

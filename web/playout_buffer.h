@@ -16,9 +16,11 @@
 //   over about nine (shrink slowly). Target: one chunk more than that
 //   lateness covers, its part beyond a chunk counted 2.5 times, at least
 //   kMinDepth, at most the depth the person chose, which a stall (over two
-//   chunks late) takes whole. A grown target conceals nothing: after an
-//   underrun, the chunks the stall held back arrive together and stay, up to
-//   the target, as the cushion for the next stall.
+//   chunks late) takes whole. While the stream is young (its first 3 s of
+//   chunks), an underrun or a stall's target is filled at once by playing lost
+//   packets, so the cushion is ready before the stream settles. Later a grown
+//   target conceals nothing: after an underrun, the chunks the stall held back
+//   arrive together and stay, up to the target, as the cushion for the next.
 // - too deep: when more than two chunks above target are held, the oldest are
 //   dropped down to the target at once (a burst after a stall it did not
 //   cover); when the buffer has not run below the target for kDriftTicks, the
@@ -56,9 +58,11 @@ public:
 
 private:
     void updateTarget(std::chrono::microseconds lateness);
+    bool young() const { return arrivals_ <= kYoungChunks; }
 
     static constexpr int kPausedTicks = 25;
     static constexpr int kDriftTicks = 100;
+    static constexpr uint64_t kYoungChunks = 150;
     static constexpr int kWindowBuckets = 8;  // seconds of history for the earliest arrival
     static constexpr int kBucketChunks = 50;  // one second of chunks per bucket
 
@@ -69,7 +73,8 @@ private:
     std::deque<Chunk> chunks_;
     bool playing_ = false;
     int emptyTicks_ = 0;
-    int fullTicks_ = 0;  // ticks in a row that left at least the target held
+    int fullTicks_ = 0;       // ticks in a row that left at least the target held
+    bool refilling_ = false;  // a young stream, until the target is held
     uint64_t concealed_ = 0;
     uint64_t dropped_ = 0;
 
