@@ -27,11 +27,15 @@ bool isValidCloseCode(uint16_t code) {
 }
 
 std::vector<uint8_t> frame(uint8_t opcode, const uint8_t* data, size_t size) {
-    std::vector<uint8_t> out{uint8_t(0x80 | opcode)};
+    std::vector<uint8_t> out;
+    out.reserve(size + 10);
+    out.push_back(uint8_t(0x80 | opcode));
     if (size < 126) {
         out.push_back(uint8_t(size));
     } else if (size <= 0xFFFF) {
-        out.insert(out.end(), {126, uint8_t(size >> 8), uint8_t(size & 0xFF)});
+        out.push_back(126);
+        out.push_back(uint8_t(size >> 8));
+        out.push_back(uint8_t(size & 0xFF));
     } else {
         out.push_back(127);
         for (int shift = 56; shift >= 0; shift -= 8)
