@@ -37,9 +37,7 @@ void PlayoutBuffer::push(Chunk chunk, Clock::time_point arrival) {
     updateTarget(offset - onTime);
 
     chunks_.push_back(std::move(chunk));
-    if (young() && peakUs_ > kStallChunks * static_cast<double>(kChunk.count()) &&
-        chunks_.size() < static_cast<size_t>(target_))
-        refilling_ = true;
+    if (young() && stalled() && chunks_.size() < static_cast<size_t>(target_)) refilling_ = true;
     if (chunks_.size() > static_cast<size_t>(target_ + 2)) {
         while (chunks_.size() > static_cast<size_t>(target_)) {
             chunks_.pop_front();
@@ -60,10 +58,13 @@ void PlayoutBuffer::updateTarget(std::chrono::microseconds lateness) {
     }
     const double chunk = static_cast<double>(kChunk.count());
     const double cover = peakUs_ <= chunk ? peakUs_ : chunk + kHeadroom * (peakUs_ - chunk);
-    const int wanted =
-        peakUs_ > kStallChunks * chunk ? maxDepth_ : static_cast<int>(std::ceil(cover / chunk)) + 1;
+    const int wanted = stalled() ? maxDepth_ : static_cast<int>(std::ceil(cover / chunk)) + 1;
     const int target = std::clamp(wanted, kMinDepth, maxDepth_);
     target_ = target;
+}
+
+bool PlayoutBuffer::stalled() const {
+    return peakUs_ > kStallChunks * static_cast<double>(kChunk.count());
 }
 
 std::optional<PlayoutBuffer::Chunk> PlayoutBuffer::tick() {

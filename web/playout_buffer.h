@@ -59,6 +59,7 @@ public:
 private:
     void updateTarget(std::chrono::microseconds lateness);
     bool young() const { return arrivals_ <= kYoungChunks; }
+    bool stalled() const;  // the lateness the target covers is a stall's
 
     static constexpr int kPausedTicks = 25;
     static constexpr int kDriftTicks = 100;
